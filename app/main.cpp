@@ -1,0 +1,10 @@
+#include "app/ProgramWindows.h"
+#include "platform/Application.h"
+
+int main(int argc, char* argv[])
+{
+    TApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ombrix-zudodira"));
+    StartProgram(application);
+    return application.exec();
+}

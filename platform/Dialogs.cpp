@@ -1,0 +1,147 @@
+#include "platform/Dialogs.h"
+
+#include "platform/Application.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QStringList>
+#include <QUrl>
+
+namespace Dialogs {
+namespace {
+
+MessageHandler& messageHandler()
+{
+    static MessageHandler handler;
+    return handler;
+}
+
+ShellOpenHandler& shellOpenHandler()
+{
+    static ShellOpenHandler handler;
+    return handler;
+}
+
+OpenFileHandler& openFileHandler()
+{
+    static OpenFileHandler handler;
+    return handler;
+}
+
+QString fromLocal(const std::string& text)
+{
+    return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
+}
+
+void showBox(QMessageBox::Icon icon, const std::string& text)
+{
+    QMessageBox box(icon, fromLocal(TApplication::Title()), fromLocal(text), QMessageBox::Ok);
+    box.exec();
+}
+
+// "Video Files (avi) (*.avi; *.mpeg;)" style pattern lists become Qt's
+// "(*.avi *.AVI *.mpeg *.MPEG)": file names on Linux are case-sensitive, and
+// a clip named CLIP.AVI should be offered all the same.
+QString qtFilter(const std::pair<std::string, std::string>& filter)
+{
+    QStringList patterns;
+    for (QString pattern : fromLocal(filter.second).split(';', Qt::SkipEmptyParts)) {
+        pattern = pattern.trimmed();
+        if (pattern.isEmpty())
+            continue;
+        patterns << pattern;
+        if (pattern != "*.*" && pattern.toUpper() != pattern)
+            patterns << pattern.toUpper();
+    }
+    if (patterns.contains("*.*"))
+        patterns = QStringList{"*"};
+    return fromLocal(filter.first) + " (" + patterns.join(' ') + ")";
+}
+
+std::optional<std::string> realOpenFileDialog(const OpenFileRequest& request)
+{
+    QString startFolder;
+    if (!request.InitialPath.empty())
+        startFolder = QFileInfo(fromLocal(request.InitialPath)).absolutePath();
+    if (startFolder.isEmpty() || !QDir(startFolder).exists()) {
+        startFolder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+        if (!QDir(startFolder).exists())
+            startFolder = QDir::homePath();
+    }
+    QStringList filters;
+    for (const auto& filter : request.Filters)
+        filters << qtFilter(filter);
+
+    // Qt's own dialog looks and behaves the same on every desktop.
+    QFileDialog dialog(nullptr, fromLocal(request.Title), startFolder);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first().toLocal8Bit().toStdString();
+}
+
+}  // namespace
+
+void ShowMessage(const std::string& text)
+{
+    if (messageHandler())
+        messageHandler()({MessageKind::Message, text});
+    else
+        showBox(QMessageBox::NoIcon, text);
+}
+
+std::string ErrorBoxText(const std::string& exceptionMessage)
+{
+    std::string text = exceptionMessage;
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.')
+        text += '.';
+    return text;
+}
+
+void ShowErrorBox(const std::string& exceptionMessage)
+{
+    const std::string text = ErrorBoxText(exceptionMessage);
+    if (messageHandler())
+        messageHandler()({MessageKind::Error, text});
+    else
+        showBox(QMessageBox::Critical, text);
+}
+
+void ShellOpen(const std::string& address)
+{
+    if (shellOpenHandler())
+        shellOpenHandler()(address);
+    else
+        QDesktopServices::openUrl(QUrl::fromUserInput(fromLocal(address)));
+}
+
+std::optional<std::string> AskOpenFileName(const OpenFileRequest& request)
+{
+    if (openFileHandler())
+        return openFileHandler()(request);
+    return realOpenFileDialog(request);
+}
+
+MessageHandler SetMessageHandler(MessageHandler handler)
+{
+    return std::exchange(messageHandler(), std::move(handler));
+}
+
+ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler)
+{
+    return std::exchange(shellOpenHandler(), std::move(handler));
+}
+
+OpenFileHandler SetOpenFileHandler(OpenFileHandler handler)
+{
+    return std::exchange(openFileHandler(), std::move(handler));
+}
+
+}  // namespace Dialogs

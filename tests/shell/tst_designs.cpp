@@ -1,0 +1,228 @@
+// The window designs: every control where the design puts it, with its text,
+// look and initial state.
+#include "app/ConvertDialogBox.h"
+#include "app/ProgramWindows.h"
+#include "app/winapp.h"
+#include "platform/ColorGrid.h"
+#include "platform/RadioGroup.h"
+#include "player/Unit3.h"
+#include "support/TestSupport.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+
+using namespace TestSupport;
+
+namespace {
+
+TApplication& app()
+{
+    return *static_cast<TApplication*>(QCoreApplication::instance());
+}
+
+QWidget* windowNamed(const QString& name)
+{
+    if (name == "Form1")
+        return Form1;
+    if (name == "Form3")
+        return Form3;
+    return ConvertDialog;
+}
+
+QString textOf(QWidget* control)
+{
+    if (auto* label = qobject_cast<QLabel*>(control))
+        return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(control))
+        return button->text();
+    if (auto* edit = qobject_cast<QLineEdit*>(control))
+        return edit->text();
+    if (auto* combo = qobject_cast<QComboBox*>(control))
+        return combo->currentText();
+    return {};
+}
+
+}  // namespace
+
+class DesignTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { StartProgram(app()); }
+    void cleanupTestCase() { app().DestroyForms(); }
+
+    void controls_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("className");
+        QTest::addColumn<QPoint>("place");
+        QTest::addColumn<QSize>("size");  // empty: sized to its text
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("visible");
+
+        auto row = [](const char* window, const char* name, const char* className, QPoint place, QSize size,
+                      const char* text, bool visible = true) {
+            QTest::newRow(qPrintable(QString("%1.%2").arg(window, name)))
+                << QString(window) << QString(name) << QString(className) << place << size << QString(text) << visible;
+        };
+        row("Form1", "Image1", "QLabel", {0, 0}, {553, 112}, "");
+        row("Form1", "Label1", "QLabel", {32, 144}, {}, "Please select your video file (avi, mpeg, wmv, mov...):");
+        row("Form1", "Button1", "QPushButton", {208, 192}, {89, 25}, "Browse");
+        row("ConvertDialog", "Label1", "QLabel", {8, 16}, {}, "Converting in progress ...     Please wait");
+        row("Form3", "Label6", "TLinkLabel", {160, 0}, {}, "www.ombrixzidad.example", false);
+        row("Form3", "Label1", "QLabel", {144, 16}, {}, "Please choose size of the player:");
+        row("Form3", "ComboBox1", "QComboBox", {144, 40}, {241, 24}, "Please choose");
+        row("Form3", "Label2", "QLabel", {144, 72}, {}, "Please choose video buffer time: ");
+        row("Form3", "RadioGroup1", "TRadioGroup", {144, 88}, {241, 33}, "");
+        row("Form3", "Label3", "QLabel", {144, 136}, {}, "Please choose color for buttons:");
+        row("Form3", "ColorGrid1", "TColorGrid", {208, 152}, {104, 88}, "");
+        row("Form3", "Label11", "QLabel", {32, 240}, {},
+            "or you can type your color for buttons in hexadecimal representation");
+        row("Form3", "Edit3", "QLineEdit", {216, 264}, {89, 21}, "");
+        row("Form3", "Panel1", "QFrame", {304, 264}, {21, 21}, "");
+        row("Form3", "CheckBox1", "QCheckBox", {144, 296}, {}, "Play First Track Automatically");
+        row("Form3", "CheckBox2", "QCheckBox", {48, 320}, {},
+            "Put your affiliate link on your videos and earn instant commissions!");
+        row("Form3", "Label9", "TLinkLabel", {200, 336}, {}, "Get affiliate link");
+        row("Form3", "Label7", "QLabel", {144, 360}, {}, "please type the caption of link (e.g Ombrix Zidad)");
+        row("Form3", "Edit1", "QLineEdit", {144, 376}, {257, 21}, "Ombrix Zidad");
+        row("Form3", "Label8", "QLabel", {144, 408}, {},
+            "Please enter your affiliate link here (e.g. www.ombrixzidad.example/?a=7)");
+        row("Form3", "Edit2", "QLineEdit", {144, 424}, {257, 21}, "http://www.ombrixzidad.example/");
+        row("Form3", "Label10", "QLabel", {24, 456}, {},
+            "In order to preview your converted flv file you need to close program");
+        row("Form3", "Button1", "QPushButton", {120, 480}, {129, 33}, "Generate Player");
+        row("Form3", "Button2", "QPushButton", {288, 480}, {129, 33}, "Convert Another Clip");
+        row("Form3", "Label4", "QLabel", {16, 512}, {}, "You can access your generated files from");
+        row("Form3", "Label5", "QLabel", {16, 528}, {},
+            "\"Start\" > \"Programs\" > \"Ombrix Zidad\" > \"Html Files Folder\"");
+    }
+    void controls()
+    {
+        QFETCH(QString, window);
+        QFETCH(QString, name);
+        QFETCH(QString, className);
+        QFETCH(QPoint, place);
+        QFETCH(QSize, size);
+        QFETCH(QString, text);
+        QFETCH(bool, visible);
+
+        QWidget* form = windowNamed(window);
+        auto* control = form->findChild<QWidget*>(name);
+        QVERIFY2(control, qPrintable(name));
+        QCOMPARE(QString(control->metaObject()->className()), className);
+        QCOMPARE(control->pos(), place);
+        if (size.isValid())
+            QCOMPARE(control->size(), size);
+        QCOMPARE(textOf(control), text);
+        QCOMPARE(control->isVisibleTo(form), visible);
+        // Everything fits inside the window.
+        if (visible && !text.isEmpty() && qobject_cast<QLabel*>(control)) {
+            const int textWidth = control->fontMetrics().horizontalAdvance(text);
+            QVERIFY2(control->x() + qMin(textWidth, control->width()) <= form->width(), qPrintable(name));
+            QVERIFY2(qobject_cast<QLabel*>(control)->wordWrap() || textWidth <= control->width(), qPrintable(name));
+        }
+    }
+
+    void fontsFollowTheDesign_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("pixels");
+        QTest::addColumn<bool>("bold");
+        QTest::addColumn<bool>("italic");
+        QTest::newRow("Form1.Label1") << "Form1" << "Label1" << 16 << true << false;
+        QTest::newRow("ConvertDialog.Label1") << "ConvertDialog" << "Label1" << 15 << true << false;
+        for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label10", "Label11", "CheckBox1"})
+            QTest::newRow(qPrintable(QString("Form3.") + name)) << "Form3" << name << 13 << true << false;
+        QTest::newRow("Form3.CheckBox2") << "Form3" << "CheckBox2" << 11 << true << false;
+        QTest::newRow("Form3.ComboBox1") << "Form3" << "ComboBox1" << 13 << false << true;
+    }
+    void fontsFollowTheDesign()
+    {
+        QFETCH(QString, window);
+        QFETCH(QString, name);
+        QFETCH(int, pixels);
+        QFETCH(bool, bold);
+        QFETCH(bool, italic);
+        auto* control = windowNamed(window)->findChild<QWidget*>(name);
+        QVERIFY(control);
+        control->ensurePolished();
+        QCOMPARE(control->font().pixelSize(), pixels);
+        QCOMPARE(control->font().bold(), bold);
+        QCOMPARE(control->font().italic(), italic);
+        QCOMPARE(control->font().family(), QString("Verdana"));
+    }
+
+    void settingsWindowStartsWithTheDesignedChoices()
+    {
+        auto* combo = Form3->findChild<QComboBox*>("ComboBox1");
+        QVERIFY(combo->isEditable());
+        QCOMPARE(combo->currentText(), QString("Please choose"));
+        auto* group = Form3->findChild<TRadioGroup*>("RadioGroup1");
+        QCOMPARE(group->Items(), (QStringList{"2 sec", "3 sec", "5 sec", "8 sec"}));
+        QCOMPARE(group->ItemIndex(), -1);
+        QCOMPARE(group->Columns(), 4);
+        QVERIFY(group->AnchoredToAllSides());
+        auto* grid = Form3->findChild<TColorGrid*>("ColorGrid1");
+        QCOMPARE(grid->Selection(), 0);
+        QVERIFY(grid->ClickEnablesColor());
+        QVERIFY(!grid->BackgroundEnabled());
+        QCOMPARE(grid->focusPolicy(), Qt::NoFocus);
+        QVERIFY(Form3->findChild<QCheckBox*>("CheckBox1")->isChecked());
+        QVERIFY(Form3->findChild<QCheckBox*>("CheckBox2")->isChecked());
+        for (const char* link : {"Label6", "Label9"}) {
+            auto* label = Form3->findChild<QLabel*>(link);
+            QVERIFY(label->font().underline() || label->styleSheet().contains("underline"));
+            QCOMPARE(label->cursor().shape(), Qt::PointingHandCursor);
+            label->ensurePolished();
+            QCOMPARE(label->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        }
+        QCOMPARE(Form3->findChild<QLabel*>("Label6")->toolTip(), QString("http://www.ombrixzidad.example/"));
+        QCOMPARE(Form3->findChild<QLabel*>("Label9")->toolTip(), QString("http://www.ombrixzidad.example/affiliate"));
+    }
+
+    void radioGroupStretchesWithTheWindow()
+    {
+        auto* group = Form3->findChild<TRadioGroup*>("RadioGroup1");
+        Form3->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form3));
+        const QSize before = Form3->size();
+        Form3->resize(before + QSize(40, 30));
+        QCOMPARE(group->geometry(), QRect(144, 88, 241 + 40, 33 + 30));
+        Form3->resize(before);
+        QCOMPARE(group->geometry(), QRect(144, 88, 241, 33));
+        Form3->hide();
+    }
+
+    void settingsWindowTabOrder()
+    {
+        // Walk the focus chain from CheckBox1, keeping the controls that take
+        // the keyboard focus by tabbing.
+        const QStringList expected{"CheckBox1", "ComboBox1", "Button1", "RadioGroup1", "Button2",
+                                   "CheckBox2", "Edit1",     "Edit2",   "Edit3"};
+        QStringList seen;
+        QWidget* start = Form3->findChild<QWidget*>("CheckBox1");
+        QWidget* current = start;
+        do {
+            if (current->focusPolicy() & Qt::TabFocus) {
+                QWidget* owner = current;
+                // A radio button or the combo box's edit stands for its control.
+                while (owner->parentWidget() != Form3)
+                    owner = owner->parentWidget();
+                if (seen.isEmpty() || seen.last() != owner->objectName())
+                    seen << owner->objectName();
+            }
+            current = current->nextInFocusChain();
+        } while (current != start && seen.size() < 40);
+        seen.removeAll(QString());
+        QCOMPARE(seen.mid(0, expected.size()), expected);
+    }
+};
+
+OZ_TEST_MAIN(DesignTest)
+#include "tst_designs.moc"

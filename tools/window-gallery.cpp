@@ -1,0 +1,55 @@
+// Shows each window of the program in turn on the current display and saves
+// a picture of it, frame included, into the folder given as the argument:
+// main-window.png, settings-window.png, progress-window.png. Used to keep the
+// pictures in docs/ in step with the window designs.
+#include "app/ConvertDialogBox.h"
+#include "app/ProgramWindows.h"
+#include "app/winapp.h"
+#include "platform/Application.h"
+#include "player/Unit3.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QScreen>
+#include <QTest>
+#include <QWindow>
+
+#include <cstdio>
+
+namespace {
+
+bool saveWindow(QWidget* window, const QString& path)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowExposed(window, 10000))
+        return false;
+    QTest::qWait(500);  // let the window manager draw the frame
+    const QRect frame = window->frameGeometry();
+    const QPixmap picture = window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    window->hide();
+    return picture.save(path);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    TApplication application(argc, argv);
+    TApplication::SetTitle("Ombrix Zudodira");
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: window-gallery FOLDER\n");
+        return 2;
+    }
+    const QDir folder(QString::fromLocal8Bit(argv[1]));
+    CreateProgramWindows(application);
+    const bool saved = saveWindow(Form1, folder.filePath("main-window.png")) &&
+                       saveWindow(Form3, folder.filePath("settings-window.png")) &&
+                       saveWindow(ConvertDialog, folder.filePath("progress-window.png"));
+    if (!saved) {
+        std::fprintf(stderr, "window-gallery: a window could not be shown or saved\n");
+        return 1;
+    }
+    return 0;
+}
