@@ -16,8 +16,9 @@ private slots:
         QTest::addColumn<int>("index");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QColor>("cell");
-        const char* texts[] = {"000000", "800000", "008000", "808000", "000080", "800080", "408080", "C0C0C0",
-                               "808080", "FF0000", "00FF00", "FFFF00", "0000FF", "FF00FF", "00FFFF", "FFFFFF"};
+        const char* texts[] = {"000000", "800000", "008000", "808000", "000080", "800080",
+                               "408080", "C0C0C0", "808080", "FF0000", "00FF00", "FFFF00",
+                               "0000FF", "FF00FF", "00FFFF", "FFFFFF"};
         const QColor cells[] = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
                                 {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
                                 {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
@@ -41,11 +42,16 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("reversed");
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("orange") << "FF8000" << "0080FF";
-        QTest::newRow("digits") << "123456" << "563412";
-        QTest::newRow("case kept") << "ab12Cd" << "Cd12ab";
-        QTest::newRow("one pair") << "AB" << "AB";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("orange") << "FF8000"
+                                << "0080FF";
+        QTest::newRow("digits") << "123456"
+                                << "563412";
+        QTest::newRow("case kept") << "ab12Cd"
+                                   << "Cd12ab";
+        QTest::newRow("one pair") << "AB"
+                                  << "AB";
     }
     void pairsAreReversed()
     {
@@ -158,14 +164,15 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&grid));
         QSignalSpy clicks(&grid, &TColorGrid::clicked);
         QTest::mousePress(&grid, Qt::LeftButton, {}, grid.CellRect(0).center());
-        QMouseEvent move(QEvent::MouseMove, QPointF(grid.CellRect(10).center()), grid.mapToGlobal(QPointF(grid.CellRect(10).center())),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(grid.CellRect(10).center()),
+                         grid.mapToGlobal(QPointF(grid.CellRect(10).center())), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
         QCoreApplication::sendEvent(&grid, &move);
         QCOMPARE(grid.Selection(), 10);
         QCOMPARE(clicks.count(), 0);
         // Beyond the edge the selection stays on the nearest cell.
-        QMouseEvent away(QEvent::MouseMove, QPointF(500, -40), grid.mapToGlobal(QPointF(500, -40)), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent away(QEvent::MouseMove, QPointF(500, -40), grid.mapToGlobal(QPointF(500, -40)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(&grid, &away);
         QCOMPARE(grid.Selection(), 3);
         QTest::mouseRelease(&grid, Qt::LeftButton, {}, grid.CellRect(3).center());
