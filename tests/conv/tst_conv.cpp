@@ -271,7 +271,7 @@ void TestConv::awkwardNames_data()
     QTest::newRow("dollar") << "$HOME$(true)";
     QTest::newRow("leading dash") << "-y";
     QTest::newRow("UTF-8") << "čćž ölçü 日本語";
-    QTest::newRow("colon and pipe") << "file:a|b";
+    QTest::newRow("colon and pipe") << "concat:a|b";
 }
 
 void TestConv::awkwardNames()

@@ -22,7 +22,7 @@ bool parseFrameSize(const std::string& text, int& width, int& height)
     if (x == std::string::npos || !parseInt(text.substr(0, x), width) ||
         !parseInt(text.substr(x + 1), height))
         return false;
-    // Sorenson H.263 codes even sizes up to 16 bits.
+    // Even sizes for the 4:2:0 picture; the bound keeps typing slips out.
     return width >= 16 && height >= 16 && width <= 4096 && height <= 4096 && width % 2 == 0 &&
            height % 2 == 0;
 }
@@ -215,20 +215,26 @@ std::vector<std::string> FfmpegArguments(const Request& request, const InputFact
     const std::string fit = "scale=w='if(gt(dar," + frameRatio + ")," + w + ",trunc(" + h +
                             "*dar/2)*2)':h='if(gt(dar," + frameRatio + "),trunc(" + w + "/dar/2)*2," + h +
                             ")',pad=" + w + ":" + h + ":(ow-iw)/2:(oh-ih)/2,setsar=1";
+    // A buffer of about a second holds the rate close to the mean all along,
+    // so the file also stays small while it grows; at the lowest rates it
+    // must still hold one whole key frame. The ceiling sits a hair above the
+    // mean: equal values make the encoder warn that it "will fail", which it
+    // does not.
     const std::string video = std::to_string(settings.VideoKbps * 1000);
-    // A ceiling a hair above the mean: equal values make the encoder warn that
-    // it "will fail", which it does not.
     const std::string ceiling = std::to_string(settings.VideoKbps * 1010);
-    // About a second of video, but room for one whole key frame at the lowest rates.
     const std::string buffer = std::to_string(std::max(settings.VideoKbps, 64) * 1000);
 
-    std::vector<std::string> arguments = {
-        "-hide_banner", "-nostdin", "-stats", request.Overwrite ? "-y" : "-n", "-i", "file:" + request.Input,
-        "-map", "0:" + std::to_string(facts.VideoStream), "-vf", fit, "-c:v", "flv", "-b:v", video,
-        // A one-second buffer keeps the rate close to the target throughout,
-        // so the file also stays small while it grows.
-        "-maxrate", ceiling, "-bufsize", buffer, "-g", std::to_string(settings.KeyframeInterval), "-fpsmax",
-        std::to_string(settings.MaxFps)};
+    std::vector<std::string> arguments = {"-hide_banner", "-nostdin",
+                                          "-stats",       request.Overwrite ? "-y" : "-n",
+                                          "-i",           "file:" + request.Input,
+                                          "-map",         "0:" + std::to_string(facts.VideoStream),
+                                          "-vf",          fit,
+                                          "-c:v",         "flv",
+                                          "-b:v",         video,
+                                          "-maxrate",     ceiling,
+                                          "-bufsize",     buffer,
+                                          "-g",           std::to_string(settings.KeyframeInterval),
+                                          "-fpsmax",      std::to_string(settings.MaxFps)};
     if (settings.AudioKbps > 0) {
         arguments.insert(arguments.end(),
                          {"-map", "0:" + std::to_string(facts.AudioStream), "-c:a", "libmp3lame", "-b:a",
