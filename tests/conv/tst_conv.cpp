@@ -1,13 +1,11 @@
 // The built conv with the system's ffmpeg, on clips made at test time: what
 // it writes, what it prints, how it treats awkward names and bad inputs.
+#include "support/Media.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -45,41 +43,6 @@ Run runConv(const QStringList& arguments, const QString& workingFolder = {},
     conv.waitForFinished();
     const int exitCode = conv.exitStatus() == QProcess::NormalExit ? conv.exitCode() : -1;
     return {exitCode, QString::fromLocal8Bit(conv.readAll())};
-}
-
-struct Probe {
-    QString Format;
-    double Duration = 0;
-    QString VideoCodec;
-    int Width = 0;
-    int Height = 0;
-    QString AudioCodec;
-    int SampleRate = 0;
-};
-
-Probe probe(const QString& file)
-{
-    QProcess ffprobe;
-    ffprobe.start("ffprobe",
-                  {"-v", "error", "-show_entries",
-                   "stream=codec_type,codec_name,width,height,sample_rate:format=format_name,duration", "-of",
-                   "json", "file:" + file});
-    ffprobe.waitForFinished(30000);
-    const QJsonObject root = QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object();
-    Probe result;
-    result.Format = root["format"]["format_name"].toString();
-    result.Duration = root["format"]["duration"].toString().toDouble();
-    for (const QJsonValue& stream : root["streams"].toArray()) {
-        if (stream["codec_type"] == "video") {
-            result.VideoCodec = stream["codec_name"].toString();
-            result.Width = stream["width"].toInt();
-            result.Height = stream["height"].toInt();
-        } else if (stream["codec_type"] == "audio") {
-            result.AudioCodec = stream["codec_name"].toString();
-            result.SampleRate = stream["sample_rate"].toString().toInt();
-        }
-    }
-    return result;
 }
 
 // Every process that has file open.
@@ -124,12 +87,8 @@ private:
 
 void TestConv::makeClip(const QString& name, const QStringList& sources, const QStringList& encoding)
 {
-    QProcess ffmpeg;
-    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
-    ffmpeg.start("ffmpeg", QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y"} + sources +
-                               encoding + QStringList{path(name)});
-    QVERIFY(ffmpeg.waitForFinished(60000));
-    QVERIFY2(ffmpeg.exitCode() == 0, ffmpeg.readAll().constData());
+    const QString problem = MakeClip(path(name), sources, encoding);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
 
 void TestConv::initTestCase()
@@ -190,7 +149,7 @@ void TestConv::converts()
              qPrintable(run.Output));
     QVERIFY(run.Output.contains("time=00:00:0"));
 
-    const Probe result = probe(output);
+    const MediaProbe result = ProbeMedia(output);
     QCOMPARE(result.Format, "flv");
     QCOMPARE(result.VideoCodec, "flv1");
     QCOMPARE(result.Width, 240);
@@ -284,7 +243,7 @@ void TestConv::awkwardNames()
 
     const Run run = runConv(convArguments(input, output), folder.path());
     QVERIFY2(run.ExitCode == 0, qPrintable(run.Output));
-    QCOMPARE(probe(path(output)).VideoCodec, "flv1");
+    QCOMPARE(ProbeMedia(path(output)).VideoCodec, "flv1");
     const QStringList written = QDir(folder.path()).entryList({"*.flv"}, QDir::Files);
     QVERIFY2(written.contains(output), qPrintable(written.join(" / ")));
     QVERIFY(QFile::remove(path(output)));
