@@ -59,15 +59,33 @@ void DeleteFileQuietly(const std::string& path)
 
 TTextFile::TTextFile(const std::string& path) : path(path)
 {
-    descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-    if (descriptor < 0)
+    // Refuse what could not be overwritten in place: a read-only file, a
+    // folder, a file in a folder that may not be written.
+    const int existing = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (existing >= 0)
+        ::close(existing);
+    else if (errno != ENOENT)
         raise("Cannot create", path, errno);
+
+    for (unsigned attempt = 0; descriptor < 0; ++attempt) {
+        newPath = path + ".new" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        descriptor = ::open(newPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (descriptor < 0 && (errno != EEXIST || attempt > 100))
+            raise("Cannot create", path, errno);
+    }
 }
 
 TTextFile::~TTextFile()
 {
-    if (descriptor >= 0)
-        ::close(descriptor);
+    discard();
+}
+
+void TTextFile::discard()
+{
+    if (descriptor >= 0) {
+        ::close(std::exchange(descriptor, -1));
+        ::unlink(newPath.c_str());
+    }
 }
 
 void TTextFile::Write(const std::string& text)
@@ -83,9 +101,25 @@ void TTextFile::WriteLine(const std::string& text)
 
 void TTextFile::Close()
 {
-    const int fd = std::exchange(descriptor, -1);
-    if (fd >= 0 && ::close(fd) != 0)
-        raise("Cannot close", path, errno);
+    if (descriptor < 0)
+        raise("Cannot close", path, EBADF);
+    // On disk before it replaces the earlier file, so that a crash leaves
+    // one or the other, never a torn file.
+    if (::fdatasync(descriptor) != 0) {
+        const int error = errno;
+        discard();
+        raise("Cannot write to", path, error);
+    }
+    if (::close(std::exchange(descriptor, -1)) != 0) {
+        const int error = errno;
+        ::unlink(newPath.c_str());
+        raise("Cannot close", path, error);
+    }
+    if (::rename(newPath.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(newPath.c_str());
+        raise("Cannot create", path, error);
+    }
 }
 
 void TTextFile::writeAll(const char* data, std::size_t size)
@@ -97,7 +131,9 @@ void TTextFile::writeAll(const char* data, std::size_t size)
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            raise("Cannot write to", path, errno);
+            const int error = errno;
+            discard();
+            raise("Cannot write to", path, error);
         }
         data += written;
         size -= std::size_t(written);

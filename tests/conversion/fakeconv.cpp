@@ -15,6 +15,7 @@
 //   watchdog      pause until someone has opened the output for writing and
 //                 closed it again (the job's size check does)
 //   flood:N       write N bytes without a line break on standard output
+//   garbage       write a length line among NUL bytes and invalid UTF-8
 //   crash         die of SIGSEGV
 //   hang          sleep until killed
 //   exit:CODE     end with CODE (the default end is 0)
@@ -100,6 +101,9 @@ void step(const std::string& command, const std::string& argument)
             writeAll(1, chunk.data(), now);
             left -= now;
         }
+    } else if (command == "garbage") {
+        static const char bytes[] = "\0\xff\xfe junk \xc3\x28 \0  Duration: 00:00:04.00, start\0\n\xed\xa0\x80\r\n";
+        writeAll(2, bytes, sizeof bytes - 1);
     } else if (command == "crash") {
         std::raise(SIGSEGV);
     } else if (command == "hang") {

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 
 #include <linux/capability.h>
 #include <sys/syscall.h>
@@ -15,10 +16,13 @@ TempProgramFolder::TempProgramFolder()
 {
     QDir(folder.path()).mkpath(QStringLiteral("html/flvs"));
     Platform::SetProgramFolderForTesting(Path());
+    previousCurrent = QDir::currentPath();
+    QDir::setCurrent(folder.path());
 }
 
 TempProgramFolder::~TempProgramFolder()
 {
+    QDir::setCurrent(previousCurrent);
     Platform::SetProgramFolderForTesting({});
 }
 
@@ -93,6 +97,44 @@ RootOverrideOff::~RootOverrideOff()
 {
     if (changed)
         setDacOverride(true);
+}
+
+namespace {
+
+long statusValue(const QByteArray& status, const char* key)
+{
+    for (const QByteArray& line : status.split('\n'))
+        if (line.startsWith(key))
+            return line.mid(qsizetype(qstrlen(key))).trimmed().split(' ').first().toLong();
+    return 0;
+}
+
+QByteArray readProcFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace
+
+ProcessResources CurrentResources()
+{
+    ProcessResources resources;
+    resources.Descriptors =
+        int(QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
+    resources.Threads = int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+    const QByteArray status = readProcFile("/proc/self/status");
+    resources.ResidentKiB = statusValue(status, "VmRSS:");
+    resources.PeakKiB = statusValue(status, "VmHWM:");
+    const QByteArray self = QByteArray::number(::getpid());
+    for (const QString& pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
+        const QByteArray stat = readProcFile("/proc/" + pid + "/stat");
+        // pid (name) state ppid ...: the name may hold blanks, so read after its ')'.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1] == self)
+            ++resources.Children;
+    }
+    return resources;
 }
 
 }  // namespace TestSupport

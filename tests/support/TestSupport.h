@@ -27,7 +27,8 @@
 namespace TestSupport {
 
 // A temporary program folder with html/ and html/flvs/, made the program's
-// folder for the lifetime of the object.
+// folder and the current folder for the lifetime of the object (programs are
+// looked up in the current folder too: a test must not find the build's).
 class TempProgramFolder {
 public:
     TempProgramFolder();
@@ -41,6 +42,7 @@ public:
 
 private:
     QTemporaryDir folder;
+    QString previousCurrent;
 };
 
 // Records every message box, error box and shell "open" instead of showing
@@ -81,5 +83,15 @@ public:
 private:
     bool changed = false;
 };
+
+// What this process holds, for checks that nothing is left behind.
+struct ProcessResources {
+    int Descriptors = 0;
+    int Threads = 0;
+    int Children = 0;      // processes whose parent is this one, zombies included
+    long ResidentKiB = 0;  // resident memory now
+    long PeakKiB = 0;      // the most resident memory so far
+};
+ProcessResources CurrentResources();
 
 }  // namespace TestSupport
