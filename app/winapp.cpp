@@ -3,6 +3,7 @@
 
 #include "app/ClipInfo.h"
 #include "app/ConvertDialogBox.h"
+#include "platform/Application.h"
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
@@ -79,7 +80,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     };
     DosCommand1->OnTerminated = [this](QObject* sender) { ConvertZavrshi(sender); };
 
-    connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(ui->Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
 }
 
 TForm1::~TForm1()

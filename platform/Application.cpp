@@ -64,10 +64,19 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
         if (event->type() == QEvent::Close && receiver == mainForm && event->isAccepted())
             quit();
         return handled;
-    } catch (const std::exception& error) {
-        Dialogs::ShowErrorBox(error.what());
+    } catch (...) {
+        HandleException(std::current_exception());
+    }
+    return true;
+}
+
+void TApplication::HandleException(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& exception) {
+        Dialogs::ShowErrorBox(exception.what());
     } catch (...) {
         Dialogs::ShowErrorBox("Unknown error");
     }
-    return true;
 }

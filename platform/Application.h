@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -42,6 +43,10 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 
+    // Shows an exception that escaped a handler in the general error box; the
+    // program carries on.
+    static void HandleException(std::exception_ptr error);
+
 private:
     void adopt(QWidget* form, std::function<void()> destroy);
 
@@ -49,3 +54,18 @@ private:
     std::vector<QWidget*> forms;
     std::vector<std::function<void()>> formDestroyers;
 };
+
+// A handler for a signal, guarded: an exception escaping it is shown in the
+// general error box right where it escapes, so that it never unwinds through
+// the toolkit's own frames (which would leave, say, a button held down).
+template <class Handler>
+auto Guarded(Handler handler)
+{
+    return [handler = std::move(handler)](auto&&...) {
+        try {
+            handler();
+        } catch (...) {
+            TApplication::HandleException(std::current_exception());
+        }
+    };
+}

@@ -2,6 +2,7 @@
 #include "ui_Unit3.h"
 
 #include "app/winapp.h"
+#include "platform/Application.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/FocusLeave.h"
@@ -31,12 +32,12 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     move(264, 74);
     setWindowIcon(QIcon(QStringLiteral(":/designs/icon.png")));
 
-    connect(ui->Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
-    connect(ui->Button2, &QPushButton::clicked, this, &TForm3::Button2Click);
-    connect(ui->CheckBox2, &QCheckBox::toggled, this, &TForm3::CheckBox2Click);
-    connect(ui->ColorGrid1, &TColorGrid::clicked, this, &TForm3::ColorGrid1Click);
-    connect(ui->Label6, &TLinkLabel::clicked, this, [this] { UrlMailClick(ui->Label6); });
-    connect(ui->Label9, &TLinkLabel::clicked, this, [this] { UrlMailClick(ui->Label9); });
+    connect(ui->Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
+    connect(ui->Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
+    connect(ui->CheckBox2, &QCheckBox::toggled, this, Guarded([this] { CheckBox2Click(); }));
+    connect(ui->ColorGrid1, &TColorGrid::clicked, this, Guarded([this] { ColorGrid1Click(); }));
+    connect(ui->Label6, &TLinkLabel::clicked, this, Guarded([this] { UrlMailClick(ui->Label6); }));
+    connect(ui->Label9, &TLinkLabel::clicked, this, Guarded([this] { UrlMailClick(ui->Label9); }));
     OnFocusLeave(ui->Edit3, [this] { Edit3Exit(); });
 
     FormCreate();

@@ -131,7 +131,7 @@ private slots:
         QCOMPARE(Form1->ClipLength, std::string("2"));
         const long grown = CurrentResources().PeakKiB - peakBefore;
         qInfo("resident memory grew by %ld KiB for 100 MiB of output", grown);
-        QVERIFY2(grown < 64 * 1024, qPrintable(QString::number(grown)));
+        QVERIFY2(SanitizerBuild || grown < 64 * 1024, qPrintable(QString::number(grown)));
         readyForTheNextBrowse();
     }
 

@@ -84,6 +84,14 @@ private:
     bool changed = false;
 };
 
+// Sanitizer builds keep freed memory aside for a while: memory figures mean
+// nothing there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool SanitizerBuild = true;
+#else
+inline constexpr bool SanitizerBuild = false;
+#endif
+
 // What this process holds, for checks that nothing is left behind.
 struct ProcessResources {
     int Descriptors = 0;
