@@ -58,7 +58,8 @@ void TProcessTimer::Restart()
 
 void TProcessTimer::NoteLine()
 {
-    SecondsSinceLastLine.store(0);
+    // Once per line: no ordering is needed, only a whole value.
+    SecondsSinceLastLine.store(0, std::memory_order_relaxed);
 }
 
 void TProcessTimer::StopCounting()
