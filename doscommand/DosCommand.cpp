@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -19,11 +20,6 @@ constexpr std::size_t kInitialBufferSize = 1024;
 // the line, and the partial reports that carry it again after every read,
 // grow without end.
 constexpr std::size_t kMaxLineLength = 1024 * 1024;
-
-bool isLineByte(char c)
-{
-    return c != '\n' && c != '\r' && c != '\0';
-}
 
 }  // namespace
 
@@ -166,7 +162,7 @@ void TDosThread::execute()
         Platform::MakeNonBlocking(input.WriteEnd.Get());
         PartialLine.clear();
         PartialReported = false;
-        buffer.assign(kInitialBufferSize, 0);
+        buffer.assign(kInitialBufferSize + 1, 0);
 
         try {
             pollingLoop(child, output.ReadEnd.Get(), input.WriteEnd.Get());
@@ -239,19 +235,21 @@ void TDosThread::waitForChange(Platform::ChildProcess& child, int outputPipe, in
 
 void TDosThread::outputStep(int outputPipe, int available)
 {
-    if (static_cast<std::size_t>(available) > buffer.size())
-        buffer.resize(available);
-    const ssize_t count = ::read(outputPipe, buffer.data(), buffer.size());
+    // One byte more than the read may fill: a NUL after the data stops
+    // every scan below at the end.
+    if (static_cast<std::size_t>(available) >= buffer.size())
+        buffer.resize(available + 1);
+    const ssize_t count = ::read(outputPipe, buffer.data(), buffer.size() - 1);
     if (count <= 0)
         return;
+    buffer[count] = '\0';
 
     std::string line = std::move(PartialLine);
     const char* at = buffer.data();
     const char* const end = at + count;
     while (at < end && !terminationRequested()) {
-        const char* stop = at;
-        while (stop < end && isLineByte(*stop))
-            ++stop;
+        // The text up to the next CR, LF or NUL.
+        const char* stop = at + std::strcspn(at, "\r\n");
         while (at < stop) {
             const std::size_t room = kMaxLineLength - line.size();
             const std::size_t take = std::min<std::size_t>(room, stop - at);

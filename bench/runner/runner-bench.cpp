@@ -20,6 +20,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -106,6 +107,16 @@ Count readLoop(const Strings& arguments, bool split)
     return count;
 }
 
+// The same on a thread of its own, as the runner reads (its allocations then
+// come from a thread's own malloc arena).
+Count onAThread(const std::function<Count()>& read)
+{
+    Count count;
+    std::thread reader([&] { count = read(); });
+    reader.join();
+    return count;
+}
+
 // QProcess, asynchronously as a window would use it; `split` keeps lines as
 // the runner does.
 Count qprocess(const Strings& arguments, bool split)
@@ -142,6 +153,7 @@ Count runner(const Strings& arguments)
     };
     QEventLoop loop;
     dosCommand.OnTerminated = [&](QObject*) {
+        count.end = Clock::now();
         QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     };
     dosCommand.CommandLine = commandLine(arguments);
@@ -162,19 +174,22 @@ void throughput()
     };
     std::vector<Way> ways{
         {"blocking read loop", [&] { return readLoop(flood, false); }, 1e9, {}},
-        {"blocking read loop, kept lines", [&] { return readLoop(flood, true); }, 1e9, {}},
+        {"same on a thread, kept lines",
+         [&] { return onAThread([&] { return readLoop(flood, true); }); },
+         1e9,
+         {}},
         {"QProcess", [&] { return qprocess(flood, false); }, 1e9, {}},
         {"QProcess, kept lines", [&] { return qprocess(flood, true); }, 1e9, {}},
         {"runner (kept lines)", [&] { return runner(flood); }, 1e9, {}},
     };
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 5; ++round) {
         for (Way& way : ways) {
             const auto start = Clock::now();
             way.count = way.read();
             way.best = std::min(way.best, std::chrono::duration<double>(way.count.end - start).count());
         }
     }
-    std::printf("1. Throughput, %lld bytes of %d-byte lines, best of 3\n", kFloodBytes, kLineLength);
+    std::printf("1. Throughput, %lld bytes of %d-byte lines, best of 5\n", kFloodBytes, kLineLength);
     for (const Way& way : ways) {
         std::printf("   %-28s %8.1f MB/s %10.0f lines/s  (%lld bytes read)\n", way.name,
                     way.count.bytes / way.best / 1e6, kFloodBytes / kLineLength / way.best, way.count.bytes);
@@ -182,7 +197,7 @@ void throughput()
     const double ours = ways[4].best;
     std::printf("   runner / QProcess:             %.2f  (target >= 0.90)\n", ways[2].best / ours);
     std::printf("   runner / QProcess, kept lines: %.2f\n", ways[3].best / ours);
-    std::printf("   runner / read loop:            %.2f\n\n", ways[0].best / ours);
+    std::printf("   runner / thread, kept lines:   %.2f\n\n", ways[1].best / ours);
 }
 
 void idle()
