@@ -277,26 +277,28 @@ void TDosThread::completeLine(std::string& line)
 {
     timer->NoteLine();
     capturedLines.push_back(line);
-    if (mirror) {
-        if (PartialReported && !mirror->empty())
-            mirror->back() = line;
-        else
-            mirror->push_back(line);
-    }
+    putInMirror(line);
     PartialReported = false;
     if (onNewLine)
         onNewLine(runner, std::move(line), otEntireLine);
     line.clear();
 }
 
+// While the mirror's last entry holds a line still growing, it is replaced;
+// otherwise the text is a new entry.
+void TDosThread::putInMirror(const std::string& text)
+{
+    if (!mirror)
+        return;
+    if (PartialReported && !mirror->empty())
+        mirror->back() = text;
+    else
+        mirror->push_back(text);
+}
+
 void TDosThread::reportPartial()
 {
-    if (mirror) {
-        if (PartialReported && !mirror->empty())
-            mirror->back() = PartialLine;
-        else
-            mirror->push_back(PartialLine);
-    }
+    putInMirror(PartialLine);
     if (onNewLine)
         onNewLine(runner, PartialLine, otBeginningOfLine);
     PartialReported = true;
@@ -340,12 +342,7 @@ void TDosThread::echo(const std::string& entry)
 {
     std::string text = PartialLine;
     text.append(entry, 1);
-    if (mirror) {
-        if (PartialReported && !mirror->empty())
-            mirror->back() = text;
-        else
-            mirror->push_back(text);
-    }
+    putInMirror(text);
     PartialReported = false;
     if (onNewLine)
         onNewLine(runner, std::move(text), otEntireLine);
@@ -357,12 +354,7 @@ void TDosThread::flush()
     if (PartialLine.empty())
         return;
     capturedLines.push_back(PartialLine);
-    if (mirror) {
-        if (PartialReported && !mirror->empty())
-            mirror->back() = PartialLine;
-        else
-            mirror->push_back(PartialLine);
-    }
+    putInMirror(PartialLine);
     if (onNewLine)
         onNewLine(runner, PartialLine, otEntireLine);
 }

@@ -101,6 +101,7 @@ private:
     void inputStep(int inputPipe);
     void completeLine(std::string& line);
     void reportPartial();
+    void putInMirror(const std::string& text);
     void echo(const std::string& entry);
     void flush();
     void keep(std::exception_ptr failure);
