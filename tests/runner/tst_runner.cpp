@@ -672,7 +672,8 @@ private slots:
         }
         QCOMPARE(recorder.Ends(), 201);
         QCOMPARE(openDescriptors(), descriptors);
-        QVERIFY(WaitFor([&] { return threads() == threadCount; }));
+        // At most as many: a reaper thread of an earlier test may have ended since.
+        QVERIFY(WaitFor([&] { return threads() <= threadCount; }));
         QVERIFY(!zombieChildExists());
     }
 };
