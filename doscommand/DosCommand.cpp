@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -19,11 +20,6 @@ constexpr std::size_t kInitialBufferSize = 1024;
 // the line, and the partial reports that carry it again after every read,
 // grow without end.
 constexpr std::size_t kMaxLineLength = 1024 * 1024;
-
-bool isLineByte(char c)
-{
-    return c != '\n' && c != '\r' && c != '\0';
-}
 
 }  // namespace
 
@@ -58,7 +54,8 @@ void TProcessTimer::Restart()
 
 void TProcessTimer::NoteLine()
 {
-    SecondsSinceLastLine.store(0);
+    // Once per line: no ordering is needed, only a whole value.
+    SecondsSinceLastLine.store(0, std::memory_order_relaxed);
 }
 
 void TProcessTimer::StopCounting()
@@ -165,7 +162,7 @@ void TDosThread::execute()
         Platform::MakeNonBlocking(input.WriteEnd.Get());
         PartialLine.clear();
         PartialReported = false;
-        buffer.assign(kInitialBufferSize, 0);
+        buffer.assign(kInitialBufferSize + 1, 0);
 
         try {
             pollingLoop(child, output.ReadEnd.Get(), input.WriteEnd.Get());
@@ -238,19 +235,21 @@ void TDosThread::waitForChange(Platform::ChildProcess& child, int outputPipe, in
 
 void TDosThread::outputStep(int outputPipe, int available)
 {
-    if (static_cast<std::size_t>(available) > buffer.size())
-        buffer.resize(available);
-    const ssize_t count = ::read(outputPipe, buffer.data(), buffer.size());
+    // One byte more than the read may fill: a NUL after the data stops
+    // every scan below at the end.
+    if (static_cast<std::size_t>(available) >= buffer.size())
+        buffer.resize(available + 1);
+    const ssize_t count = ::read(outputPipe, buffer.data(), buffer.size() - 1);
     if (count <= 0)
         return;
+    buffer[count] = '\0';
 
     std::string line = std::move(PartialLine);
     const char* at = buffer.data();
     const char* const end = at + count;
     while (at < end && !terminationRequested()) {
-        const char* stop = at;
-        while (stop < end && isLineByte(*stop))
-            ++stop;
+        // The text up to the next CR, LF or NUL.
+        const char* stop = at + std::strcspn(at, "\r\n");
         while (at < stop) {
             const std::size_t room = kMaxLineLength - line.size();
             const std::size_t take = std::min<std::size_t>(room, stop - at);
@@ -278,26 +277,28 @@ void TDosThread::completeLine(std::string& line)
 {
     timer->NoteLine();
     capturedLines.push_back(line);
-    if (mirror) {
-        if (PartialReported && !mirror->empty())
-            mirror->back() = line;
-        else
-            mirror->push_back(line);
-    }
+    putInMirror(line);
     PartialReported = false;
     if (onNewLine)
         onNewLine(runner, std::move(line), otEntireLine);
     line.clear();
 }
 
+// While the mirror's last entry holds a line still growing, it is replaced;
+// otherwise the text is a new entry.
+void TDosThread::putInMirror(const std::string& text)
+{
+    if (!mirror)
+        return;
+    if (PartialReported && !mirror->empty())
+        mirror->back() = text;
+    else
+        mirror->push_back(text);
+}
+
 void TDosThread::reportPartial()
 {
-    if (mirror) {
-        if (PartialReported && !mirror->empty())
-            mirror->back() = PartialLine;
-        else
-            mirror->push_back(PartialLine);
-    }
+    putInMirror(PartialLine);
     if (onNewLine)
         onNewLine(runner, PartialLine, otBeginningOfLine);
     PartialReported = true;
@@ -341,12 +342,7 @@ void TDosThread::echo(const std::string& entry)
 {
     std::string text = PartialLine;
     text.append(entry, 1);
-    if (mirror) {
-        if (PartialReported && !mirror->empty())
-            mirror->back() = text;
-        else
-            mirror->push_back(text);
-    }
+    putInMirror(text);
     PartialReported = false;
     if (onNewLine)
         onNewLine(runner, std::move(text), otEntireLine);
@@ -358,12 +354,7 @@ void TDosThread::flush()
     if (PartialLine.empty())
         return;
     capturedLines.push_back(PartialLine);
-    if (mirror) {
-        if (PartialReported && !mirror->empty())
-            mirror->back() = PartialLine;
-        else
-            mirror->push_back(PartialLine);
-    }
+    putInMirror(PartialLine);
     if (onNewLine)
         onNewLine(runner, PartialLine, otEntireLine);
 }

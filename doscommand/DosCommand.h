@@ -101,6 +101,7 @@ private:
     void inputStep(int inputPipe);
     void completeLine(std::string& line);
     void reportPartial();
+    void putInMirror(const std::string& text);
     void echo(const std::string& entry);
     void flush();
     void keep(std::exception_ptr failure);
@@ -160,8 +161,10 @@ public:
     void SetMirrorLines(std::vector<std::string>* mirror) { mirrorLines = mirror; }
     // Queues an entry for the program's standard input: a marker character,
     // then the text. The marker '_' sends the text followed by CR LF, any
-    // other marker the text alone. Thread-safe; entries added between runs go
-    // to the next run, entries still queued when a run ends are dropped.
+    // other marker the text alone. An empty entry (no marker) is dropped; an
+    // entry of any length is sent whole, over several passes when the pipe
+    // cannot take it at once. Thread-safe; entries added between runs go to
+    // the next run, entries still queued when a run ends are dropped.
     void AddInput(std::string entry);
     // The error kept from the last run (a program that could not be started,
     // a callback that threw); null otherwise. Read after the run has ended.

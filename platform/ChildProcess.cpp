@@ -189,9 +189,12 @@ std::optional<ChildProcess> ChildProcess::Start(const std::string& path,
     posix_spawnattr_init(&attributes);
     sigset_t signals;
     sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);  // the caller may block some (SIGPIPE)
-    sigfillset(&signals);
-    posix_spawnattr_setsigdefault(&attributes, &signals);  // nor ignored ones
+    // The calling thread may block signals (the runner's worker blocks
+    // SIGPIPE) and the program may ignore SIGPIPE: the child starts with
+    // neither; other dispositions are inherited as usual.
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigaddset(&signals, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
     posix_spawnattr_setflags(&attributes,
                              POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
