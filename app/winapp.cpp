@@ -157,7 +157,10 @@ void TForm1::CheckFileSize()
 void TForm1::ProveriConverting()
 {
     const std::int64_t size = Files::SizeOfWritableFile(outputPath());
-    if (size < 2) {
+    // A converter that failed or crashed half-way leaves a torn clip behind:
+    // that is no success, whatever its size.
+    const std::optional<int> converterEnd = DosCommand1->ExitCode();
+    if (size < 2 || (converterEnd && *converterEnd != 0)) {
         Dialogs::ShowMessage("Unsucessufull converting, possible codec error. Please see codec list.");
         return;
     }

@@ -1,5 +1,6 @@
 #include "doscommand/DosCommand.h"
 
+#include "doscommand/LineSplitter.h"
 #include "platform/ChildProcess.h"
 #include "platform/CommandLine.h"
 #include "platform/ProgramFolder.h"
@@ -15,11 +16,10 @@ namespace {
 
 constexpr std::size_t kInitialBufferSize = 1024;
 
-// A line that reaches this length is completed there, as if a line break
-// followed: a program that floods output without line breaks must not make
-// the line, and the partial reports that carry it again after every read,
-// grow without end.
-constexpr std::size_t kMaxLineLength = 1024 * 1024;
+// The complete lines kept of one run are the most recent ones, up to about
+// this much text: the list is for looking at what a program said, and a
+// program that floods its output must not take the memory with it.
+constexpr std::size_t kMaxCapturedText = 16 * 1024 * 1024;
 
 }  // namespace
 
@@ -197,8 +197,10 @@ void TDosThread::pollingLoop(Platform::ChildProcess& child, int outputPipe, int 
         waitForChange(child, outputPipe, inputPipe);
         if (terminationRequested())
             child.KillGroup();
-        if (programEnded)
+        if (programEnded) {
+            exitCode.store(child.ExitCode().value_or(-1));
             break;
+        }
         if (maxTimeAfterBeginning >= 1 && timer->SecondsSinceStart.load() > maxTimeAfterBeginning)
             break;
         if (maxTimeAfterLastOutput >= 1 && timer->SecondsSinceLastLine.load() > maxTimeAfterLastOutput)
@@ -245,29 +247,9 @@ void TDosThread::outputStep(int outputPipe, int available)
     buffer[count] = '\0';
 
     std::string line = std::move(PartialLine);
-    const char* at = buffer.data();
-    const char* const end = at + count;
-    while (at < end && !terminationRequested()) {
-        // The text up to the next CR, LF or NUL.
-        const char* stop = at + std::strcspn(at, "\r\n");
-        while (at < stop) {
-            const std::size_t room = kMaxLineLength - line.size();
-            const std::size_t take = std::min<std::size_t>(room, stop - at);
-            line.append(at, take);
-            at += take;
-            if (line.size() == kMaxLineLength)
-                completeLine(line);
-        }
-        if (at == end)
-            break;
-        if (*at == '\r' || *at == '\n') {
-            // CR LF within one read is one break.
-            if (*at == '\r' && at + 1 < end && at[1] == '\n')
-                ++at;
-            completeLine(line);
-        }
-        ++at;  // the break, or a NUL, which is dropped
-    }
+    SplitIntoLines(
+        line, buffer.data(), std::size_t(count), [this] { return terminationRequested(); },
+        [this](std::string& complete) { completeLine(complete); });
     PartialLine = std::move(line);
     if (!PartialLine.empty())
         reportPartial();
@@ -276,12 +258,26 @@ void TDosThread::outputStep(int outputPipe, int available)
 void TDosThread::completeLine(std::string& line)
 {
     timer->NoteLine();
-    capturedLines.push_back(line);
+    capture(line);
     putInMirror(line);
     PartialReported = false;
     if (onNewLine)
         onNewLine(runner, std::move(line), otEntireLine);
     line.clear();
+}
+
+void TDosThread::capture(const std::string& line)
+{
+    capturedLines.push_back(line);
+    capturedText += line.size();
+    if (capturedText <= kMaxCapturedText)
+        return;
+    // Over the limit: the older half goes at once, so that keeping a line
+    // stays cheap however long the run.
+    const auto keepFrom = capturedLines.begin() + std::ptrdiff_t(capturedLines.size() / 2);
+    for (auto it = capturedLines.begin(); it != keepFrom; ++it)
+        capturedText -= it->size();
+    capturedLines.erase(capturedLines.begin(), keepFrom);
 }
 
 // While the mirror's last entry holds a line still growing, it is replaced;
@@ -353,7 +349,7 @@ void TDosThread::flush()
 {
     if (PartialLine.empty())
         return;
-    capturedLines.push_back(PartialLine);
+    capture(PartialLine);
     putInMirror(PartialLine);
     if (onNewLine)
         onNewLine(runner, PartialLine, otEntireLine);
@@ -408,6 +404,7 @@ void TDosCommand::Start()
     capturedLines.clear();
     timer->Restart();
     lastError = nullptr;
+    lastExitCode = -1;
     worker =
         std::make_unique<TDosThread>(this, CommandLine, capturedLines, mirrorLines, timer.data(),
                                      MaxTimeAfterBeginning, MaxTimeAfterLastOutput, OnNewLine, OnTerminated,
@@ -422,7 +419,14 @@ void TDosCommand::Shutdown()
     worker->RequestTermination();
     worker->WaitForEnd();
     lastError = worker->Error();
+    lastExitCode = worker->ExitCode();
     worker.reset();
+}
+
+std::optional<int> TDosCommand::ExitCode() const
+{
+    const int code = worker ? worker->ExitCode() : lastExitCode;
+    return code >= 0 ? std::optional<int>(code) : std::nullopt;
 }
 
 void TDosCommand::AddInput(std::string entry)

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,8 @@ public:
     bool Ended() const { return ended.load(std::memory_order_acquire); }
     // The error that ended the run early, if any; read once Ended().
     std::exception_ptr Error() const { return error; }
+    // See TDosCommand::ExitCode; -1 for none.
+    int ExitCode() const { return exitCode.load(); }
 
 protected:
     void run() override;
@@ -100,6 +103,7 @@ private:
     void outputStep(int outputPipe, int available);
     void inputStep(int inputPipe);
     void completeLine(std::string& line);
+    void capture(const std::string& line);
     void reportPartial();
     void putInMirror(const std::string& text);
     void echo(const std::string& entry);
@@ -123,6 +127,7 @@ private:
     // The run's own state.
     std::vector<char> buffer;
     std::string PartialLine;
+    std::size_t capturedText = 0;  // bytes in capturedLines
     bool PartialReported = false;
     bool outputOpen = true;   // false once every writer has gone and nothing is left
     std::string writing;      // bytes of the input entry being written
@@ -130,6 +135,7 @@ private:
     std::string writingEntry;
 
     std::exception_ptr error;
+    std::atomic<int> exitCode{-1};
     std::atomic<bool> ended{false};
 };
 
@@ -154,7 +160,8 @@ public:
     void Start();
     void Shutdown();
 
-    // The complete lines of the last run; not to be read during a run.
+    // The complete lines of the last run, the most recent ones up to about
+    // 16 MiB of text; not to be read during a run.
     const std::vector<std::string>& CapturedLines() const { return capturedLines; }
     // A second copy of the output kept by the caller, updated while a line
     // grows. Set before Start; nullptr detaches.
@@ -169,6 +176,11 @@ public:
     // The error kept from the last run (a program that could not be started,
     // a callback that threw); null otherwise. Read after the run has ended.
     std::exception_ptr FatalException() const;
+    // How the last run's program ended: its exit code, or 128 plus the
+    // signal that ended it, as shells tell it. Empty while it runs, when the
+    // run did not see its end (a time limit) and when it never started.
+    // Readable from any thread once OnTerminated has been called.
+    std::optional<int> ExitCode() const;
     // Whether the worker's thread is still running.
     bool Running() const { return worker && !worker->Ended(); }
 
@@ -195,4 +207,5 @@ private:
     InputQueue inputQueue;
     Platform::WakeEvent wake;  // wakes the worker: termination, ticks, input
     std::exception_ptr lastError;
+    int lastExitCode = -1;
 };

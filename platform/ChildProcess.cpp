@@ -35,13 +35,16 @@ std::string currentFolder()
 }
 
 // waitpid without WNOHANG's ambiguity: true when the child is reaped now or
-// can no longer be waited for.
-bool reapIfEnded(pid_t pid)
+// can no longer be waited for. The wait status, when there is one, goes to
+// `status`.
+bool reapIfEnded(pid_t pid, int* status = nullptr)
 {
     for (;;) {
-        const pid_t result = ::waitpid(pid, nullptr, WNOHANG);
+        const pid_t result = ::waitpid(pid, status, WNOHANG);
         if (result == 0)
             return false;
+        if (result != pid && status)
+            *status = -1;
         if (result == pid || errno != EINTR)
             return true;
     }
@@ -213,7 +216,10 @@ std::optional<ChildProcess> ChildProcess::Start(const std::string& path,
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid(std::exchange(other.pid, -1)), reaped(other.reaped), endDescriptor(std::move(other.endDescriptor))
+    : pid(std::exchange(other.pid, -1)),
+      reaped(other.reaped),
+      waitStatus(other.waitStatus),
+      endDescriptor(std::move(other.endDescriptor))
 {
 }
 
@@ -231,8 +237,19 @@ ChildProcess::~ChildProcess()
 bool ChildProcess::HasEnded()
 {
     if (!reaped)
-        reaped = reapIfEnded(pid);
+        reaped = reapIfEnded(pid, &waitStatus);
     return reaped;
+}
+
+std::optional<int> ChildProcess::ExitCode() const
+{
+    if (!reaped || waitStatus < 0)
+        return std::nullopt;
+    if (WIFEXITED(waitStatus))
+        return WEXITSTATUS(waitStatus);
+    if (WIFSIGNALED(waitStatus))
+        return 128 + WTERMSIG(waitStatus);
+    return std::nullopt;
 }
 
 void ChildProcess::KillGroup()

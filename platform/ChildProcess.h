@@ -44,6 +44,9 @@ public:
 
     // Whether the child has ended; reaps it when it has. Never blocks.
     bool HasEnded();
+    // Once HasEnded(): the child's exit code, or 128 plus the signal that
+    // ended it. Empty while it runs or when its end could not be read.
+    std::optional<int> ExitCode() const;
     // SIGKILL to the child's whole process group, while the child is unreaped
     // (so its group id cannot belong to anyone else yet).
     void KillGroup();
@@ -56,6 +59,7 @@ private:
 
     pid_t pid = -1;
     bool reaped = false;
+    int waitStatus = -1;
     UniqueFd endDescriptor;
 };
 

@@ -3,6 +3,7 @@
 //   write TEXT       writes TEXT, with \n \r \t \0 \\ and \xHH unescaped
 //   sleep MS         sleeps
 //   exit CODE        ends at once with that exit code
+//   signal N         ends by signal N
 //   echo             copies standard input to standard output until its end
 //   wait             reads one byte of standard input (a go-ahead)
 //   read N           reads N bytes of standard input, then writes "in HEX\n"
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -114,6 +116,9 @@ int main(int argc, char* argv[])
             ++i;
         } else if (step == "exit") {
             return std::atoi(value);
+        } else if (step == "signal") {
+            std::signal(std::atoi(value), SIG_DFL);
+            std::raise(std::atoi(value));
         } else if (step == "echo") {
             char buffer[4096];
             ssize_t count;

@@ -298,26 +298,33 @@ private slots:
     }
 
     // A flood without line breaks is cut into lines of 1 MiB; no report is
-    // ever larger, whatever the flood's size.
+    // ever larger, whatever the flood's size, and only the most recent lines
+    // are kept.
     void longLinesAreCut()
     {
         TDosCommand runner(nullptr);
-        std::atomic<std::size_t> longest{0}, reports{0};
-        runner.OnNewLine = [&](QObject*, std::string line, TOutputType) {
+        std::atomic<std::size_t> longest{0}, reports{0}, whole{0};
+        runner.OnNewLine = [&](QObject*, std::string line, TOutputType type) {
             longest = std::max(longest.load(), line.size());
             ++reports;
+            if (type == otEntireLine)
+                ++whole;
         };
         runner.CommandLine = childLine({"flood", std::to_string(kFloodBytes), "0"});
         runner.Start();
         QVERIFY(WaitFor([&] { return !runner.Running(); }, 300000));
 
         QCOMPARE(longest.load(), kMaxLine);
+        QCOMPARE(whole.load(), std::size_t(kFloodBytes / kMaxLine + 1));
         const Strings& lines = runner.CapturedLines();
-        QCOMPARE(lines.size(), std::size_t(kFloodBytes / kMaxLine + 1));
-        for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
             QCOMPARE(lines[i].size(), kMaxLine);
+            kept += lines[i].size();
+        }
         QCOMPARE(lines.back().size(), std::size_t(kFloodBytes % kMaxLine));
-        QVERIFY(reports.load() > lines.size());
+        QVERIFY2(kept <= 16 * kMaxLine, qPrintable(QString::number(kept)));
+        QVERIFY(reports.load() > whole.load());
     }
 
     void emptyCommandLineDoesNothing()
@@ -438,6 +445,47 @@ private slots:
         QCOMPARE(mirror.back(), std::string("partial"));
         QVERIFY(processGone(child));
         QVERIFY(!runner.FatalException());
+    }
+
+    void tellsHowTheProgramEnded_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<int>("exitCode");  // -1: none
+        QTest::newRow("success") << QStringList{"write", "x"} << 0;
+        QTest::newRow("failure") << QStringList{"exit", "3"} << 3;
+        QTest::newRow("crash") << QStringList{"signal", "11"} << 128 + 11;
+        QTest::newRow("terminated") << QStringList{"signal", "15"} << 128 + 15;
+    }
+    void tellsHowTheProgramEnded()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(int, exitCode);
+        TDosCommand runner(nullptr);
+        Recorder recorder(runner);
+        Strings childSteps;
+        for (const QString& step : steps)
+            childSteps.push_back(step.toStdString());
+        runToEnd(runner, recorder, childLine(childSteps));
+        QCOMPARE(runner.ExitCode(), std::optional<int>(exitCode));
+        runner.Shutdown();
+        QCOMPARE(runner.ExitCode(), std::optional<int>(exitCode));
+    }
+
+    void noEndIsToldWhenNoneWasSeen()
+    {
+        TDosCommand runner(nullptr);
+        Recorder recorder(runner);
+        QCOMPARE(runner.ExitCode(), std::nullopt);
+        runner.CommandLine = childLine({"write", "up\\n", "sleep", "60000"});
+        runner.Start();
+        QVERIFY(recorder.WaitForText("E up"));
+        QCOMPARE(runner.ExitCode(), std::nullopt);  // still running
+        runner.Shutdown();
+        QCOMPARE(runner.ExitCode(), std::optional<int>(128 + SIGKILL));
+        runner.CommandLine = "no-such-program-anywhere";
+        runner.Start();
+        QVERIFY(WaitFor([&] { return !runner.Running(); }));
+        QCOMPARE(runner.ExitCode(), std::nullopt);
     }
 
     void writesInputEntries_data()
