@@ -1,16 +1,25 @@
 #include "app/winapp.h"
 #include "ui_winapp.h"
 
+#include "app/ClipInfo.h"
+#include "app/ConvertDialogBox.h"
+#include "platform/Dialogs.h"
+#include "platform/Exceptions.h"
+#include "platform/Files.h"
 #include "platform/JpegImage.h"
+#include "platform/ProgramFolder.h"
+#include "platform/UserInputBlock.h"
+#include "player/Unit3.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QIcon>
-
-#include <exception>
+#include <QTimer>
 
 TForm1* Form1 = nullptr;
 
 namespace {
+
 std::string resourceBytes(const QString& name)
 {
     QFile file(name);
@@ -19,6 +28,24 @@ std::string resourceBytes(const QString& name)
     const QByteArray bytes = file.readAll();
     return std::string(bytes.constData(), std::size_t(bytes.size()));
 }
+
+// The converter's output is kept for the clip length, which it writes at its
+// start; a converter that floods its output is not followed beyond this.
+constexpr std::size_t MaxConvertOutput = 8 * 1024 * 1024;
+
+// Calls the given function when the scope is left, however it is left.
+template <class Function>
+class AtScopeExit {
+public:
+    explicit AtScopeExit(Function function) : function(std::move(function)) {}
+    ~AtScopeExit() { function(); }
+    AtScopeExit(const AtScopeExit&) = delete;
+    AtScopeExit& operator=(const AtScopeExit&) = delete;
+
+private:
+    Function function;
+};
+
 }  // namespace
 
 QPixmap BannerPicture(const std::string& jpegBytes)
@@ -36,6 +63,117 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     move(264, 75);
     setWindowIcon(QIcon(QStringLiteral(":/designs/icon.png")));
     ui->Image1->setPixmap(BannerPicture(resourceBytes(QStringLiteral(":/designs/banner.jpg"))));
+
+    OpenDialog1.Title = "Select your video file";
+    OpenDialog1.Filter = {{"Video Files (avi, mpeg, mpg, wmv, mov)", "*.avi; *.mpeg; *.mpg; *.mov; *.wmv; *.asx; *.mpe;"},
+                          {"All Files (*.*)", "*.*"}};
+
+    // The runner as the window's form data sets it up.
+    DosCommand1 = new TDosCommand(this);
+    DosCommand1->InputToOutput = true;
+    DosCommand1->MaxTimeAfterBeginning = 0;
+    DosCommand1->MaxTimeAfterLastOutput = 0;
+    DosCommand1->OnNewLine = [this](QObject* sender, std::string line, TOutputType type) {
+        PrikaziOutput(sender, std::move(line), type);
+    };
+    DosCommand1->OnTerminated = [this](QObject* sender) { ConvertZavrshi(sender); };
+
+    connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    DosCommand1->Shutdown();
+}
+
+std::string TForm1::outputPath() const
+{
+    return Platform::ProgramFolder() + "html/flvs/" + VratiImeNaFajl(OpenDialog1.FileName) + ".flv";
+}
+
+void TForm1::Button1Click()
+{
+    ConvertOutput.clear();
+    ConvertFailed = false;
+    if (!OpenDialog1.Execute())
+        return;
+
+    // Whatever happens from here on, the runner is shut down at the end.
+    AtScopeExit shutdown([this] { DosCommand1->Shutdown(); });
+
+    ConvertDialog->Show();
+    DosCommand1->CommandLine = ConverterCommandLine(OpenDialog1.FileName, outputPath());
+    DosCommand1->Start();
+    Dialogs::ShowMessage("Converting is started. Click \"OK\" to continue");
+
+    {
+        // The windows stay painted but take no input until the converter
+        // has ended or the watchdog has stopped it.
+        TUserInputBlock noInput({this, Form3, ConvertDialog});
+        int counter = 0;
+        while (ConvertDialog->Showing()) {
+            ++counter;
+            if (counter > 5)
+                CheckFileSize();
+            if (!ConvertDialog->Showing())
+                break;
+            QEventLoop pause;
+            QTimer::singleShot(500, &pause, &QEventLoop::quit);
+            connect(ConvertDialog, &TConvertDialog::closed, &pause, &QEventLoop::quit);
+            pause.exec();
+        }
+    }
+
+    if (ConvertFailed)
+        Dialogs::ShowMessage("The input video file has errors. Please check video file.");
+    else
+        ProveriConverting();
+}
+
+void TForm1::CheckFileSize()
+{
+    std::int64_t inputSize = 1;
+    std::int64_t outputSize = 1;
+    try {
+        inputSize = Files::SizeOfWritableFile(OpenDialog1.FileName);
+        outputSize = Files::SizeOfWritableFile(outputPath());
+    } catch (const EInOutError&) {
+        DosCommand1->Shutdown();
+        Dialogs::ShowMessage("Input file is read only");
+        Files::DeleteFileQuietly(outputPath());
+        ConvertFailed = true;
+        ConvertDialog->Close();
+    }
+    if (2 * inputSize < outputSize) {
+        DosCommand1->Shutdown();
+        Files::DeleteFileQuietly(outputPath());
+        ConvertFailed = true;
+        ConvertDialog->Close();
+    }
+}
+
+void TForm1::ProveriConverting()
+{
+    const std::int64_t size = Files::SizeOfWritableFile(outputPath());
+    if (size < 2) {
+        Dialogs::ShowMessage("Unsucessufull converting, possible codec error. Please see codec list.");
+        return;
+    }
+    Dialogs::ShowMessage("Sucessufull converting");
+    FlvFileName = VratiImeNaFajl(OpenDialog1.FileName) + ".flv";
+    ConvertDialog->Close();
+    Form3->show();
+    hide();
+}
+
+void TForm1::PrikaziOutput(QObject*, std::string NewLine, TOutputType)
+{
+    if (ConvertOutput.size() < MaxConvertOutput)
+        ConvertOutput += NewLine.substr(0, MaxConvertOutput - ConvertOutput.size());
+}
+
+void TForm1::ConvertZavrshi(QObject*)
+{
+    ClipLength = ClipLengthFromOutput(ConvertOutput);
+    ConvertDialog->Close();
+}

@@ -1,28 +1,50 @@
 #pragma once
 
+#include "doscommand/DosCommand.h"
+#include "platform/OpenDialog.h"
+
 #include <QPixmap>
 #include <QWidget>
 
 #include <memory>
-
 #include <string>
 
-// The main window: pick a video file and have it converted.
 namespace Ui {
 class TForm1;
 }
 
+// The main window: pick a video file and have the converter turn it into an
+// FLV clip in html/flvs/; on success the settings window takes over.
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Set by a successful conversion, read by the page writer.
-    std::string FlvFileName;
+    // The conversion job behind "Browse".
+    void Button1Click();
+    void CheckFileSize();
+    void ProveriConverting();
+
+    // The runner's callbacks, on its worker thread.
+    void PrikaziOutput(QObject* Sender, std::string NewLine, TOutputType OutputType);
+    void ConvertZavrshi(QObject* Sender);
+
+    TOpenDialog OpenDialog1;
+    TDosCommand* DosCommand1;
+
+    // Everything the converter wrote in the current job.
+    std::string ConvertOutput;
+    // The clip's length in whole seconds, from the last conversion's end.
     std::string ClipLength;
+    // The converted clip's file name, set when a conversion succeeds.
+    std::string FlvFileName;
+    // Set when the watchdog stopped the conversion.
+    bool ConvertFailed = false;
 
 private:
+    std::string outputPath() const;
+
     std::unique_ptr<Ui::TForm1> ui;
 };
 

@@ -26,6 +26,12 @@ ShellOpenHandler& shellOpenHandler()
     return handler;
 }
 
+unsigned& messagesShown()
+{
+    static unsigned count = 0;
+    return count;
+}
+
 OpenFileHandler& openFileHandler()
 {
     static OpenFileHandler handler;
@@ -91,6 +97,7 @@ std::optional<std::string> realOpenFileDialog(const OpenFileRequest& request)
 
 void ShowMessage(const std::string& text)
 {
+    ++messagesShown();
     if (messageHandler())
         messageHandler()({MessageKind::Message, text});
     else
@@ -108,10 +115,16 @@ std::string ErrorBoxText(const std::string& exceptionMessage)
 void ShowErrorBox(const std::string& exceptionMessage)
 {
     const std::string text = ErrorBoxText(exceptionMessage);
+    ++messagesShown();
     if (messageHandler())
         messageHandler()({MessageKind::Error, text});
     else
         showBox(QMessageBox::Critical, text);
+}
+
+unsigned MessagesShown()
+{
+    return messagesShown();
 }
 
 void ShellOpen(const std::string& address)

@@ -27,6 +27,10 @@ void ShowErrorBox(const std::string& exceptionMessage);
 // character sorts after '.'.
 std::string ErrorBoxText(const std::string& exceptionMessage);
 
+// How many message and error boxes have been shown so far; lets a handler
+// tell whether something it called spoke to the user.
+unsigned MessagesShown();
+
 // The shell's "open" verb for a document or web address; the outcome is not
 // reported.
 void ShellOpen(const std::string& address);

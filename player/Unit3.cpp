@@ -3,12 +3,27 @@
 
 #include "app/winapp.h"
 #include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "platform/FocusLeave.h"
+#include "platform/ProgramFolder.h"
+#include "player/ColorText.h"
+#include "player/PlayerPage.h"
 
 #include <QCloseEvent>
 #include <QIcon>
 
 TForm3* Form3 = nullptr;
 bool SettingsActive = false;
+bool CustomColorValid = false;
+
+namespace {
+
+std::string localText(const QString& text)
+{
+    return text.toLocal8Bit().toStdString();
+}
+
+}  // namespace
 
 TForm3::TForm3(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm3>())
 {
@@ -16,10 +31,18 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     move(264, 74);
     setWindowIcon(QIcon(QStringLiteral(":/designs/icon.png")));
 
+    connect(ui->Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
     connect(ui->Button2, &QPushButton::clicked, this, &TForm3::Button2Click);
+    connect(ui->CheckBox2, &QCheckBox::toggled, this, &TForm3::CheckBox2Click);
+    connect(ui->ColorGrid1, &TColorGrid::clicked, this, &TForm3::ColorGrid1Click);
     connect(ui->Label6, &TLinkLabel::clicked, this, [this] { UrlMailClick(ui->Label6); });
     connect(ui->Label9, &TLinkLabel::clicked, this, [this] { UrlMailClick(ui->Label9); });
+    OnFocusLeave(ui->Edit3, [this] { Edit3Exit(); });
+
+    FormCreate();
 }
+
+TForm3::~TForm3() = default;
 
 bool TForm3::event(QEvent* event)
 {
@@ -34,9 +57,64 @@ void TForm3::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+void TForm3::FormCreate()
+{
+    // Filling an empty combo box would select its first item; the box keeps
+    // showing its prompt with nothing selected.
+    const QString prompt = ui->ComboBox1->currentText();
+    ui->ComboBox1->addItems({"Player with 160x120 video size", "Player with 240x180 video size",
+                             "Player with 320x240 video size", "Player with 640x480 video size"});
+    ui->ComboBox1->setCurrentIndex(-1);
+    ui->ComboBox1->setEditText(prompt);
+    CustomColorValid = false;
+}
+
 void TForm3::OnActivate()
 {
     SettingsActive = true;
+}
+
+void TForm3::FormClose()
+{
+    if (SettingsActive)
+        Form1->close();
+}
+
+void TForm3::Button1Click()
+{
+    std::string colour = SmeniBoja(ui->ColorGrid1->Selection());
+    if (CustomColorValid)
+        colour = localText(ui->Edit3->text());
+
+    // The size must be one of the list's items, chosen or typed alike: a page
+    // without a movie and its size would show nothing.
+    const int sizeRow =
+        ui->ComboBox1->findText(ui->ComboBox1->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (sizeRow < 0 || sizeRow >= int(PlayerSizes.size())) {
+        Dialogs::ShowMessage("Please select video size");
+        return;
+    }
+    const int bufferRow = ui->RadioGroup1->ItemIndex();
+    if (bufferRow < 0 || bufferRow >= int(BufferTimes.size())) {
+        Dialogs::ShowMessage("Please select buffer time");
+        return;
+    }
+
+    PlayerPageSettings settings;
+    settings.Size = PlayerSizes[std::size_t(sizeRow)];
+    settings.AutoStart = ui->CheckBox1->isChecked() ? "1" : "";
+    settings.BufferTime = BufferTimes[std::size_t(bufferRow)];
+    settings.IsLink = ui->CheckBox2->isChecked() ? "1" : "0";
+    settings.ButtonColor = colour;
+    settings.LinkCaption = localText(ui->Edit1->text());
+    settings.WebPage = localText(ui->Edit2->text());
+    settings.ClipFile = Form1->FlvFileName;
+    settings.ClipLength = Form1->ClipLength;
+
+    Files::TTextFile page(Platform::ProgramFolder() + "html/TempHtml.html");
+    page.Write(PlayerPageText(settings));
+    page.Close();
+    Dialogs::ShowMessage("Web page is built");
 }
 
 void TForm3::Button2Click()
@@ -46,16 +124,56 @@ void TForm3::Button2Click()
     close();
 }
 
-void TForm3::FormClose()
+void TForm3::CheckBox2Click()
 {
-    if (SettingsActive)
-        Form1->close();
+    const bool checked = ui->CheckBox2->isChecked();
+    ui->Label7->setVisible(checked);
+    ui->Edit1->setVisible(checked);
+    ui->Label8->setVisible(checked);
+    ui->Edit2->setVisible(checked);
+}
+
+void TForm3::ColorGrid1Click()
+{
+    ui->Edit3->setText(QString::fromLocal8Bit(SmeniBoja(ui->ColorGrid1->Selection()).c_str()));
+    preview(localText(ui->Edit3->text()));
+}
+
+void TForm3::Edit3Exit()
+{
+    const std::string typed = localText(ui->Edit3->text());
+    if (typed.empty()) {
+        // An emptied box hands the colour back to the grid, and the swatch
+        // shows the colour the page will get.
+        CustomColorValid = false;
+        preview(SmeniBoja(ui->ColorGrid1->Selection()));
+        return;
+    }
+    if (typed.size() != 6) {
+        Dialogs::ShowMessage("Please enter 6 digit hexadecimal number (e.g. FFFFFF for white)");
+        CustomColorValid = false;
+        return;
+    }
+    for (char c : typed) {
+        if (!IsColourDigit(c)) {
+            Dialogs::ShowMessage("Please enter valid hexadecimal digit");
+            CustomColorValid = false;
+            return;
+        }
+    }
+    CustomColorValid = true;
+    preview(typed);
 }
 
 void TForm3::UrlMailClick(QObject* Sender)
 {
     if (auto* label = qobject_cast<QLabel*>(Sender))
-        Dialogs::ShellOpen(label->toolTip().toLocal8Bit().toStdString());
+        Dialogs::ShellOpen(localText(label->toolTip()));
 }
 
-TForm3::~TForm3() = default;
+void TForm3::preview(const std::string& colourText)
+{
+    QPalette swatch = ui->Panel1->palette();
+    swatch.setColor(QPalette::Window, PreviewColor(colourText));
+    ui->Panel1->setPalette(swatch);
+}

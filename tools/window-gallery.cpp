@@ -1,12 +1,17 @@
 // Shows each window of the program in turn on the current display and saves
-// a picture of it, frame included, into the folder given as the argument:
+// a picture of it, frame included, into the folder given as the argument
+// (the settings window with a size, a buffer time and a colour chosen):
 // main-window.png, settings-window.png, progress-window.png. Used to keep the
 // pictures in docs/ in step with the window designs.
 #include "app/ConvertDialogBox.h"
 #include "app/ProgramWindows.h"
 #include "app/winapp.h"
 #include "platform/Application.h"
+#include "platform/ColorGrid.h"
+#include "platform/RadioGroup.h"
 #include "player/Unit3.h"
+
+#include <QComboBox>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,6 +37,16 @@ bool saveWindow(QWidget* window, const QString& path)
     return picture.save(path);
 }
 
+// The settings window as a user leaves it after choosing: a size, a buffer
+// time and a colour from the grid.
+void chooseSettings()
+{
+    Form3->findChild<QComboBox*>("ComboBox1")->setCurrentIndex(1);
+    Form3->findChild<TRadioGroup*>("RadioGroup1")->setItemIndex(1);
+    auto* grid = Form3->findChild<TColorGrid*>("ColorGrid1");
+    QTest::mouseClick(grid, Qt::LeftButton, {}, grid->CellRect(9).center());
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -44,6 +59,7 @@ int main(int argc, char* argv[])
     }
     const QDir folder(QString::fromLocal8Bit(argv[1]));
     CreateProgramWindows(application);
+    chooseSettings();
     const bool saved = saveWindow(Form1, folder.filePath("main-window.png")) &&
                        saveWindow(Form3, folder.filePath("settings-window.png")) &&
                        saveWindow(ConvertDialog, folder.filePath("progress-window.png"));

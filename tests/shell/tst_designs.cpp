@@ -67,10 +67,12 @@ private slots:
         auto row = [](const char* window, const char* name, const char* className, QPoint place, QSize size,
                       const char* text, bool visible = true) {
             QTest::newRow(qPrintable(QString("%1.%2").arg(window, name)))
-                << QString(window) << QString(name) << QString(className) << place << size << QString(text) << visible;
+                << QString(window) << QString(name) << QString(className) << place << size << QString(text)
+                << visible;
         };
         row("Form1", "Image1", "QLabel", {0, 0}, {553, 112}, "");
-        row("Form1", "Label1", "QLabel", {32, 144}, {}, "Please select your video file (avi, mpeg, wmv, mov...):");
+        row("Form1", "Label1", "QLabel", {32, 144}, {},
+            "Please select your video file (avi, mpeg, wmv, mov...):");
         row("Form1", "Button1", "QPushButton", {208, 192}, {89, 25}, "Browse");
         row("ConvertDialog", "Label1", "QLabel", {8, 16}, {}, "Converting in progress ...     Please wait");
         row("Form3", "Label6", "TLinkLabel", {160, 0}, {}, "www.ombrixzidad.example", false);
@@ -88,7 +90,8 @@ private slots:
         row("Form3", "CheckBox2", "QCheckBox", {48, 320}, {},
             "Put your affiliate link on your videos and earn instant commissions!");
         row("Form3", "Label9", "TLinkLabel", {200, 336}, {}, "Get affiliate link");
-        row("Form3", "Label7", "QLabel", {144, 360}, {}, "please type the caption of link (e.g Ombrix Zidad)");
+        row("Form3", "Label7", "QLabel", {144, 360}, {},
+            "please type the caption of link (e.g Ombrix Zidad)");
         row("Form3", "Edit1", "QLineEdit", {144, 376}, {257, 21}, "Ombrix Zidad");
         row("Form3", "Label8", "QLabel", {144, 408}, {},
             "Please enter your affiliate link here (e.g. www.ombrixzidad.example/?a=7)");
@@ -124,7 +127,8 @@ private slots:
         if (visible && !text.isEmpty() && qobject_cast<QLabel*>(control)) {
             const int textWidth = control->fontMetrics().horizontalAdvance(text);
             QVERIFY2(control->x() + qMin(textWidth, control->width()) <= form->width(), qPrintable(name));
-            QVERIFY2(qobject_cast<QLabel*>(control)->wordWrap() || textWidth <= control->width(), qPrintable(name));
+            QVERIFY2(qobject_cast<QLabel*>(control)->wordWrap() || textWidth <= control->width(),
+                     qPrintable(name));
         }
     }
 
@@ -135,12 +139,17 @@ private slots:
         QTest::addColumn<int>("pixels");
         QTest::addColumn<bool>("bold");
         QTest::addColumn<bool>("italic");
-        QTest::newRow("Form1.Label1") << "Form1" << "Label1" << 16 << true << false;
-        QTest::newRow("ConvertDialog.Label1") << "ConvertDialog" << "Label1" << 15 << true << false;
-        for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label10", "Label11", "CheckBox1"})
+        QTest::newRow("Form1.Label1") << "Form1"
+                                      << "Label1" << 16 << true << false;
+        QTest::newRow("ConvertDialog.Label1") << "ConvertDialog"
+                                              << "Label1" << 15 << true << false;
+        for (const char* name :
+             {"Label1", "Label2", "Label3", "Label4", "Label5", "Label10", "Label11", "CheckBox1"})
             QTest::newRow(qPrintable(QString("Form3.") + name)) << "Form3" << name << 13 << true << false;
-        QTest::newRow("Form3.CheckBox2") << "Form3" << "CheckBox2" << 11 << true << false;
-        QTest::newRow("Form3.ComboBox1") << "Form3" << "ComboBox1" << 13 << false << true;
+        QTest::newRow("Form3.CheckBox2") << "Form3"
+                                         << "CheckBox2" << 11 << true << false;
+        QTest::newRow("Form3.ComboBox1") << "Form3"
+                                         << "ComboBox1" << 13 << false << true;
     }
     void fontsFollowTheDesign()
     {
@@ -183,7 +192,8 @@ private slots:
             QCOMPARE(label->palette().color(QPalette::WindowText), QColor(0, 0, 255));
         }
         QCOMPARE(Form3->findChild<QLabel*>("Label6")->toolTip(), QString("http://www.ombrixzidad.example/"));
-        QCOMPARE(Form3->findChild<QLabel*>("Label9")->toolTip(), QString("http://www.ombrixzidad.example/affiliate"));
+        QCOMPARE(Form3->findChild<QLabel*>("Label9")->toolTip(),
+                 QString("http://www.ombrixzidad.example/affiliate"));
     }
 
     void radioGroupStretchesWithTheWindow()

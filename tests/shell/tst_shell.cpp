@@ -121,7 +121,8 @@ private slots:
         Form1->FlvFileName = "clip.flv";
         Form1->ClipLength = "12";
 
-        QTimer::singleShot(0, Form3, [] { QTest::mouseClick(Form3->findChild<QPushButton*>("Button2"), Qt::LeftButton); });
+        QTimer::singleShot(
+            0, Form3, [] { QTest::mouseClick(Form3->findChild<QPushButton*>("Button2"), Qt::LeftButton); });
         QVERIFY(!programEndsWithin(500));
         QVERIFY(!SettingsActive);
         QVERIFY(Form1->isVisible());
@@ -177,7 +178,8 @@ private slots:
         Form3->UrlMailClick(Form3->findChild<QPushButton*>("Button1"));
         Form3->UrlMailClick(nullptr);
         QCOMPARE(dialogs.OpenedAddresses,
-                 (std::vector<std::string>{"http://www.ombrixzidad.example/affiliate", "http://www.ombrixzidad.example/"}));
+                 (std::vector<std::string>{"http://www.ombrixzidad.example/affiliate",
+                                           "http://www.ombrixzidad.example/"}));
         QVERIFY(dialogs.Messages.empty());
     }
 
@@ -191,7 +193,8 @@ private slots:
         QTest::newRow("exclamation") << QByteArray("Disk full!") << QByteArray("Disk full!");
         QTest::newRow("comma") << QByteArray("a,") << QByteArray("a,");
         QTest::newRow("empty") << QByteArray("") << QByteArray("");
-        QTest::newRow("utf-8 letter") << QByteArray("Fichier déjà ouvert à Zürich") << QByteArray("Fichier déjà ouvert à Zürich.");
+        QTest::newRow("utf-8 letter")
+            << QByteArray("Fichier déjà ouvert à Zürich") << QByteArray("Fichier déjà ouvert à Zürich.");
     }
     void errorBoxText()
     {
@@ -203,7 +206,8 @@ private slots:
     void exceptionsFromHandlersReachTheErrorBox()
     {
         DialogRecorder dialogs;
-        QTimer::singleShot(0, Form1, [] { throw EInOutError("Cannot open \"x\": No such file or directory", 2); });
+        QTimer::singleShot(0, Form1,
+                           [] { throw EInOutError("Cannot open \"x\": No such file or directory", 2); });
         QVERIFY(WaitFor([&] { return !dialogs.Messages.empty(); }, 10000));
         QCOMPARE(dialogs.Messages[0].Kind, Dialogs::MessageKind::Error);
         QCOMPARE(dialogs.Messages[0].Text, std::string("Cannot open \"x\": No such file or directory."));

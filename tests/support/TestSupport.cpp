@@ -34,9 +34,8 @@ DialogRecorder::DialogRecorder()
         if (OnMessage)
             OnMessage(request);
     });
-    previousShell = Dialogs::SetShellOpenHandler([this](const std::string& address) {
-        OpenedAddresses.push_back(address);
-    });
+    previousShell = Dialogs::SetShellOpenHandler(
+        [this](const std::string& address) { OpenedAddresses.push_back(address); });
 }
 
 DialogRecorder::~DialogRecorder()

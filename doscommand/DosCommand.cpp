@@ -1,0 +1,448 @@
+#include "doscommand/DosCommand.h"
+
+#include "platform/ChildProcess.h"
+#include "platform/CommandLine.h"
+#include "platform/ProgramFolder.h"
+
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kInitialBufferSize = 1024;
+
+// A line that reaches this length is completed there, as if a line break
+// followed: a program that floods output without line breaks must not make
+// the line, and the partial reports that carry it again after every read,
+// grow without end.
+constexpr std::size_t kMaxLineLength = 1024 * 1024;
+
+bool isLineByte(char c)
+{
+    return c != '\n' && c != '\r' && c != '\0';
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TProcessTimer
+
+TProcessTimer::TProcessTimer(QObject* owner) : QTimer(owner)
+{
+    connect(this, &QTimer::timeout, this, &TProcessTimer::Tick);
+}
+
+void TProcessTimer::Tick()
+{
+    if (!counting.load()) {
+        stop();
+        return;
+    }
+    SecondsSinceStart.fetch_add(1);
+    SecondsSinceLastLine.fetch_add(1);
+    if (wake)
+        wake->Signal();
+}
+
+void TProcessTimer::Restart()
+{
+    setInterval(1000);
+    SecondsSinceStart.store(0);
+    SecondsSinceLastLine.store(0);
+    counting.store(true);
+    start();
+}
+
+void TProcessTimer::NoteLine()
+{
+    SecondsSinceLastLine.store(0);
+}
+
+void TProcessTimer::StopCounting()
+{
+    counting.store(false);
+    if (QThread::currentThread() == thread())
+        stop();
+}
+
+// ---------------------------------------------------------------------------
+// TDosThread
+
+TDosThread::TDosThread(TDosCommand* runner, std::string commandLine, std::vector<std::string>& capturedLines,
+                       std::vector<std::string>* mirror, TProcessTimer* timer,
+                       std::int32_t maxTimeAfterBeginning, std::int32_t maxTimeAfterLastOutput,
+                       TNewLineEvent onNewLine, TNotifyEvent onTerminated, std::uint32_t priorityClass,
+                       bool inputToOutput, std::string programFolder)
+    : runner(runner),
+      commandLine(std::move(commandLine)),
+      capturedLines(capturedLines),
+      mirror(mirror),
+      inputToOutput(inputToOutput),
+      timer(timer),
+      maxTimeAfterBeginning(maxTimeAfterBeginning),
+      maxTimeAfterLastOutput(maxTimeAfterLastOutput),
+      onNewLine(std::move(onNewLine)),
+      onTerminated(std::move(onTerminated)),
+      priorityClass(priorityClass),
+      programFolder(std::move(programFolder))
+{
+}
+
+TDosThread::~TDosThread()
+{
+    WaitForEnd();
+}
+
+void TDosThread::RequestTermination()
+{
+    requestInterruption();
+    runner->wake.Signal();
+}
+
+void TDosThread::WaitForEnd()
+{
+    wait();
+    // Pairs with the release at the end of run(): the thread's own end is
+    // not something every checking tool can see.
+    (void)ended.load(std::memory_order_acquire);
+}
+
+void TDosThread::run()
+{
+    // A write to a program that has closed its input fails with EPIPE here
+    // instead of ending our whole program. Children get an empty mask.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+
+    // A termination request before the run has begun skips it altogether.
+    if (!terminationRequested()) {
+        try {
+            execute();
+        } catch (...) {
+            keep(std::current_exception());
+        }
+    }
+    runner->inputQueue.Clear();
+    ended.store(true, std::memory_order_release);
+}
+
+void TDosThread::keep(std::exception_ptr failure)
+{
+    if (!error)
+        error = std::move(failure);
+}
+
+Platform::ChildProcess TDosThread::startProgram(int input, int output)
+{
+    const std::vector<std::string> arguments = Platform::SplitCommandLine(commandLine);
+    const std::string path =
+        arguments.empty() ? std::string() : Platform::FindProgram(arguments[0], programFolder);
+    if (!path.empty()) {
+        auto child = Platform::ChildProcess::Start(path, arguments, input, output,
+                                                   Platform::NiceValueForPriorityClass(priorityClass));
+        if (child)
+            return std::move(*child);
+    }
+    throw TCreateProcessError(commandLine + " doesn't exist.");
+}
+
+void TDosThread::execute()
+{
+    {
+        // Setup. A failure here ends the thread with no report at all.
+        Platform::Pipe input = Platform::CreatePipe();
+        Platform::Pipe output = Platform::CreatePipe();
+        Platform::ChildProcess child = startProgram(input.ReadEnd.Get(), output.WriteEnd.Get());
+        // The child's ends are the child's alone: with ours closed, the
+        // output pipe reports its last writer's end.
+        input.ReadEnd.Reset();
+        output.WriteEnd.Reset();
+        Platform::MakeNonBlocking(input.WriteEnd.Get());
+        PartialLine.clear();
+        PartialReported = false;
+        buffer.assign(kInitialBufferSize, 0);
+
+        try {
+            pollingLoop(child, output.ReadEnd.Get(), input.WriteEnd.Get());
+            flush();
+        } catch (...) {
+            // A callback or the mirror failed: nobody takes the output any
+            // more, so the program goes; the run still ends as usual.
+            keep(std::current_exception());
+            child.KillGroup();
+        }
+
+        // End of the run: the child is reaped (or handed to the reaper when a
+        // time limit left it running) and every pipe end closed.
+        std::vector<char>().swap(buffer);
+    }
+    timer->StopCounting();
+    if (onTerminated)
+        onTerminated(runner);
+}
+
+void TDosThread::pollingLoop(Platform::ChildProcess& child, int outputPipe, int inputPipe)
+{
+    for (;;) {
+        const bool programEnded = child.HasEnded();
+        int available = 0;
+        if (::ioctl(outputPipe, FIONREAD, &available) != 0)
+            available = 0;
+        if (available > 0)
+            outputStep(outputPipe, available);
+        else
+            inputStep(inputPipe);
+        waitForChange(child, outputPipe, inputPipe);
+        if (terminationRequested())
+            child.KillGroup();
+        if (programEnded)
+            break;
+        if (maxTimeAfterBeginning >= 1 && timer->SecondsSinceStart.load() > maxTimeAfterBeginning)
+            break;
+        if (maxTimeAfterLastOutput >= 1 && timer->SecondsSinceLastLine.load() > maxTimeAfterLastOutput)
+            break;
+    }
+}
+
+// The pause at the end of a pass. It ends as soon as anything that can change
+// the next pass happens: output, the program's end, room for input being
+// written, or the runner's event (termination request, timer tick, queued
+// input). Without a process descriptor the program's end cannot wake it, so
+// it then waits 1 ms at most.
+void TDosThread::waitForChange(Platform::ChildProcess& child, int outputPipe, int inputPipe)
+{
+    pollfd waits[4];
+    nfds_t count = 0;
+    waits[count++] = {runner->wake.Descriptor(), POLLIN, 0};
+    const nfds_t output = outputOpen ? count++ : 0;
+    if (outputOpen)
+        waits[output] = {outputPipe, POLLIN, 0};
+    if (child.EndDescriptor() >= 0)
+        waits[count++] = {child.EndDescriptor(), POLLIN, 0};
+    if (written < writing.size())
+        waits[count++] = {inputPipe, POLLOUT, 0};
+    const int timeout = child.EndDescriptor() >= 0 ? -1 : 1;
+    if (::poll(waits, count, timeout) <= 0)
+        return;
+    if (waits[0].revents)
+        runner->wake.Drain();
+    // Every writer gone and nothing left: the pipe would wake every poll.
+    if (outputOpen && (waits[output].revents & POLLHUP) && !(waits[output].revents & POLLIN))
+        outputOpen = false;
+}
+
+void TDosThread::outputStep(int outputPipe, int available)
+{
+    if (static_cast<std::size_t>(available) > buffer.size())
+        buffer.resize(available);
+    const ssize_t count = ::read(outputPipe, buffer.data(), buffer.size());
+    if (count <= 0)
+        return;
+
+    std::string line = std::move(PartialLine);
+    const char* at = buffer.data();
+    const char* const end = at + count;
+    while (at < end && !terminationRequested()) {
+        const char* stop = at;
+        while (stop < end && isLineByte(*stop))
+            ++stop;
+        while (at < stop) {
+            const std::size_t room = kMaxLineLength - line.size();
+            const std::size_t take = std::min<std::size_t>(room, stop - at);
+            line.append(at, take);
+            at += take;
+            if (line.size() == kMaxLineLength)
+                completeLine(line);
+        }
+        if (at == end)
+            break;
+        if (*at == '\r' || *at == '\n') {
+            // CR LF within one read is one break.
+            if (*at == '\r' && at + 1 < end && at[1] == '\n')
+                ++at;
+            completeLine(line);
+        }
+        ++at;  // the break, or a NUL, which is dropped
+    }
+    PartialLine = std::move(line);
+    if (!PartialLine.empty())
+        reportPartial();
+}
+
+void TDosThread::completeLine(std::string& line)
+{
+    timer->NoteLine();
+    capturedLines.push_back(line);
+    if (mirror) {
+        if (PartialReported && !mirror->empty())
+            mirror->back() = line;
+        else
+            mirror->push_back(line);
+    }
+    PartialReported = false;
+    if (onNewLine)
+        onNewLine(runner, std::move(line), otEntireLine);
+    line.clear();
+}
+
+void TDosThread::reportPartial()
+{
+    if (mirror) {
+        if (PartialReported && !mirror->empty())
+            mirror->back() = PartialLine;
+        else
+            mirror->push_back(PartialLine);
+    }
+    if (onNewLine)
+        onNewLine(runner, PartialLine, otBeginningOfLine);
+    PartialReported = true;
+}
+
+// Writes queued entries while the program takes them. An entry the pipe
+// cannot take at once is finished in later passes, so that a program that
+// does not read its input never holds up the worker.
+void TDosThread::inputStep(int inputPipe)
+{
+    while (!terminationRequested()) {
+        if (written == writing.size()) {
+            std::string entry;
+            if (!runner->inputQueue.TakeFirst(entry))
+                return;
+            if (entry.empty())
+                continue;  // no marker, nothing to send or echo
+            writing.assign(entry, 1);
+            if (entry[0] == '_')
+                writing += "\r\n";
+            written = 0;
+            writingEntry = std::move(entry);
+        }
+        while (written < writing.size()) {
+            const ssize_t count = ::write(inputPipe, writing.data() + written, writing.size() - written);
+            if (count > 0)
+                written += count;
+            else if (count < 0 && errno == EAGAIN)
+                return;  // the rest when the pipe has room
+            else if (count < 0 && errno != EINTR)
+                written = writing.size();  // the program has closed its input: the entry is lost
+        }
+        writing.clear();
+        written = 0;
+        if (inputToOutput)
+            echo(writingEntry);
+    }
+}
+
+void TDosThread::echo(const std::string& entry)
+{
+    std::string text = PartialLine;
+    text.append(entry, 1);
+    if (mirror) {
+        if (PartialReported && !mirror->empty())
+            mirror->back() = text;
+        else
+            mirror->push_back(text);
+    }
+    PartialReported = false;
+    if (onNewLine)
+        onNewLine(runner, std::move(text), otEntireLine);
+    PartialLine.clear();
+}
+
+void TDosThread::flush()
+{
+    if (PartialLine.empty())
+        return;
+    capturedLines.push_back(PartialLine);
+    if (mirror) {
+        if (PartialReported && !mirror->empty())
+            mirror->back() = PartialLine;
+        else
+            mirror->push_back(PartialLine);
+    }
+    if (onNewLine)
+        onNewLine(runner, PartialLine, otEntireLine);
+}
+
+// ---------------------------------------------------------------------------
+// TDosCommand
+
+void TDosCommand::InputQueue::Add(std::string entry)
+{
+    std::lock_guard lock(mutex);
+    entries.push_back(std::move(entry));
+}
+
+bool TDosCommand::InputQueue::TakeFirst(std::string& entry)
+{
+    std::lock_guard lock(mutex);
+    if (entries.empty())
+        return false;
+    entry = std::move(entries.front());
+    entries.pop_front();
+    return true;
+}
+
+void TDosCommand::InputQueue::Clear()
+{
+    std::lock_guard lock(mutex);
+    entries.clear();
+}
+
+TDosCommand::TDosCommand(QObject* owner) : QObject(owner), owner(owner)
+{
+}
+
+TDosCommand::~TDosCommand()
+{
+    Shutdown();
+    if (timer)
+        timer->SetWakeEvent(nullptr);
+}
+
+void TDosCommand::Start()
+{
+    if (CommandLine.empty())
+        return;
+    // One run at a time: an earlier worker is released (and, should it still
+    // run, ended) before its lines are cleared under it.
+    Shutdown();
+    if (!timer)
+        timer = new TProcessTimer(owner ? owner : this);
+    timer->SetWakeEvent(&wake);
+    capturedLines.clear();
+    timer->Restart();
+    lastError = nullptr;
+    worker =
+        std::make_unique<TDosThread>(this, CommandLine, capturedLines, mirrorLines, timer.data(),
+                                     MaxTimeAfterBeginning, MaxTimeAfterLastOutput, OnNewLine, OnTerminated,
+                                     PriorityClass, InputToOutput, Platform::ProgramFolder());
+    worker->start();
+}
+
+void TDosCommand::Shutdown()
+{
+    if (!worker)
+        return;
+    worker->RequestTermination();
+    worker->WaitForEnd();
+    lastError = worker->Error();
+    worker.reset();
+}
+
+void TDosCommand::AddInput(std::string entry)
+{
+    inputQueue.Add(std::move(entry));
+    wake.Signal();
+}
+
+std::exception_ptr TDosCommand::FatalException() const
+{
+    if (worker)
+        return worker->Ended() ? worker->Error() : nullptr;
+    return lastError;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/Descriptors.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace Platform {
+
+// Where the program of a command line is found. A name holding '/' is a path
+// as it stands; a bare name is looked for in the program folder, then the
+// current folder, then each folder of PATH. Only executable regular files
+// count. Empty when there is none.
+std::string FindProgram(const std::string& name, const std::string& programFolder);
+
+// The nice value standing for a process priority class: idle (64) 19, below
+// normal (16384) 10, normal (32) 0, above normal (32768) -5, high (128) -10,
+// realtime (256) -20. Any other value counts as normal.
+int NiceValueForPriorityClass(std::uint32_t priorityClass);
+
+// A child process in a session and process group of its own. Its standard
+// input and output are the descriptors given at the start and it inherits no
+// other descriptor. The object reaps the child: at once when it has ended,
+// otherwise by handing it to a reaper that waits for its end, so that no
+// zombie stays behind whatever the owner does.
+class ChildProcess {
+public:
+    // Starts `path` with `arguments` (the first is the program's own name);
+    // `output` takes both standard output and standard error. A nice value
+    // other than 0 is set after the start; a refusal to raise the priority is
+    // ignored. Empty when the program cannot be started.
+    static std::optional<ChildProcess> Start(const std::string& path,
+                                             const std::vector<std::string>& arguments, int input, int output,
+                                             int niceValue);
+
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&&) = delete;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess();
+
+    // Whether the child has ended; reaps it when it has. Never blocks.
+    bool HasEnded();
+    // SIGKILL to the child's whole process group, while the child is unreaped
+    // (so its group id cannot belong to anyone else yet).
+    void KillGroup();
+    // Readable once the child has ended (a pidfd); -1 on kernels without one.
+    int EndDescriptor() const { return endDescriptor.Get(); }
+    pid_t Pid() const { return pid; }
+
+private:
+    ChildProcess(pid_t pid, UniqueFd endDescriptor) : pid(pid), endDescriptor(std::move(endDescriptor)) {}
+
+    pid_t pid = -1;
+    bool reaped = false;
+    UniqueFd endDescriptor;
+};
+
+}  // namespace Platform

@@ -1,0 +1,99 @@
+#include "player/PlayerPage.h"
+
+#include <string_view>
+
+const std::array<PlayerSize, 4> PlayerSizes = {{
+    {"Player with 160x120 video size", "163", "178", "flv_player_160x120.swf", "flv_player_160x120"},
+    {"Player with 240x180 video size", "243", "243", "flv_player_240x180.swf", "flv_player_240x180"},
+    {"Player with 320x240 video size", "323", "323", "flv_player_320x240.swf", "flv_player_320x240"},
+    {"Player with 640x480 video size", "643", "555", "flv_player_640x480.swf", "flv_player_640x480"},
+}};
+
+const std::array<const char*, 4> BufferTimes = {"2", "3", "5", "8"};
+
+namespace {
+
+// The plug-in's installation cabinet and the player's download page.
+constexpr const char* PluginCabinet =
+    "https://download.macromedia.com/pub/shockwave/cabs/flash/swflash.cab#version=7,0,0,0";
+constexpr const char* PluginPage = "https://www.macromedia.com/go/getflashplayer";
+
+bool mustEncode(unsigned char byte)
+{
+    static constexpr std::string_view unsafe = "\"#%&'+<>\\";
+    return byte < 0x20 || byte >= 0x7F || unsafe.find(char(byte)) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string EncodePlayerValue(const std::string& value)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(value.size());
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (mustEncode(byte)) {
+            encoded += '%';
+            encoded += hex[byte >> 4];
+            encoded += hex[byte & 0x0F];
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
+}
+
+std::string PlayerVariables(const PlayerPageSettings& settings)
+{
+    return "file=flvs\\" + EncodePlayerValue(settings.ClipFile) +
+           "&clipLength=" + EncodePlayerValue(settings.ClipLength) +
+           "&buttonColor=" + EncodePlayerValue(settings.ButtonColor) +
+           "&bufferTime=" + EncodePlayerValue(settings.BufferTime) +
+           "&autoStart=" + EncodePlayerValue(settings.AutoStart) +
+           "&isLink=" + EncodePlayerValue(settings.IsLink) +
+           "&linkCaption=" + EncodePlayerValue(settings.LinkCaption) +
+           "&webPage=" + EncodePlayerValue(settings.WebPage);
+}
+
+std::string PlayerPageText(const PlayerPageSettings& settings)
+{
+    const std::string variables = PlayerVariables(settings);
+    const std::string width = settings.Size.Width;
+    const std::string height = settings.Size.Height;
+    const std::string movie = settings.Size.Movie;
+    const std::string name = settings.Size.ObjectName;
+
+    std::string player;
+    player += "<object classid=\"clsid:d27cdb6e-ae6d-11cf-96b8-444553540000\" ";
+    player += "codebase=\"";
+    player += PluginCabinet;
+    player += "\" width=\"" + width;
+    player += "\" height=\"" + height;
+    player += "\" id=\"" + name;
+    player += "\" align=\"middle\"> ";
+    player += "<param name=\"allowScriptAccess\" value=\"sameDomain\" /> ";
+    player += "<param name=\"movie\" value=\"" + movie;
+    player += "\" /> ";
+    player += "<param name=\"FlashVars\" value=\"" + variables;
+    player += "\" />";
+    player += "<param name=\"quality\" value=\"high\" /> ";
+    player += "<param name=\"bgcolor\" value=\"#ffffff\" /> ";
+    player += "<embed src=\"" + movie;
+    player += "?" + variables;
+    player += "\" quality=\"high\" bgcolor=\"#ffffff\" width=\"" + width;
+    player += "\" height=\"" + height;
+    player += "\" name=\"" + name;
+    player += "\" ";
+    player += "align=\"middle\" allowScriptAccess=\"sameDomain\" type=\"application/x-shockwave-flash\" ";
+    player += "pluginspage=\"";
+    player += PluginPage;
+    player += "\" /> </object>";
+
+    std::string page;
+    page += "<html> <body>\r\n";
+    page += "<br>\r\n";
+    page += player + "\r\n";
+    page += "</body> </html>\r\n";
+    return page;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+// One row of the player sizes offered in the settings window.
+struct PlayerSize {
+    const char* ListItem;
+    const char* Width;
+    const char* Height;
+    const char* Movie;
+    const char* ObjectName;
+};
+
+// In the order of the settings window's size list.
+extern const std::array<PlayerSize, 4> PlayerSizes;
+
+// Seconds of buffer for the four choices "2 sec", "3 sec", "5 sec", "8 sec".
+extern const std::array<const char*, 4> BufferTimes;
+
+// Everything the page is made of, as the settings window and the conversion
+// give it.
+struct PlayerPageSettings {
+    PlayerSize Size;
+    std::string ClipFile;     // the clip's file name in html/flvs/
+    std::string ClipLength;   // whole seconds
+    std::string ButtonColor;  // RRGGBB
+    std::string BufferTime;   // seconds
+    std::string AutoStart;    // "1" or empty
+    std::string IsLink;       // "1" or "0"
+    std::string LinkCaption;
+    std::string WebPage;
+};
+
+// A value as it goes into the player variables: control bytes, DEL, bytes
+// from 0x80 up and " # % & ' + < > \ become %XX, so that no value can end
+// the attribute it stands in or cut the variables short.
+std::string EncodePlayerValue(const std::string& value);
+
+// The player variables: file, clipLength, buttonColor, bufferTime,
+// autoStart, isLink, linkCaption and webPage, in that order.
+std::string PlayerVariables(const PlayerPageSettings& settings);
+
+// The whole page: four lines, each ended by CR LF.
+std::string PlayerPageText(const PlayerPageSettings& settings);

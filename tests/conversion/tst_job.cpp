@@ -1,0 +1,299 @@
+// The conversion job behind "Browse", with converters that misbehave on
+// purpose: every outcome the job can reach, the messages the user sees, and
+// what is left on disk and in the process table.
+#include "app/ConvertDialogBox.h"
+#include "app/ProgramWindows.h"
+#include "app/winapp.h"
+#include "player/Unit3.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+
+TApplication& app()
+{
+    return *static_cast<TApplication*>(QCoreApplication::instance());
+}
+
+const std::string Started = "Converting is started. Click \"OK\" to continue";
+const std::string ReadOnly = "Input file is read only";
+const std::string HasErrors = "The input video file has errors. Please check video file.";
+const std::string Unsuccessful = "Unsucessufull converting, possible codec error. Please see codec list.";
+const std::string Successful = "Sucessufull converting";
+
+using Texts = std::vector<std::string>;
+
+bool exists(const std::string& path)
+{
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+std::int64_t sizeOf(const std::string& path)
+{
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_size : -1;
+}
+
+// A file of the given size; sparse, so that gigabytes cost nothing.
+void makeFile(const std::string& path, std::int64_t size)
+{
+    QDir().mkpath(QString::fromLocal8Bit(path.substr(0, path.rfind('/')).c_str()));
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY(fd >= 0);
+    QVERIFY(::ftruncate(fd, size) == 0);
+    ::close(fd);
+}
+
+// Whether the process whose id the fake converter wrote down is gone.
+bool converterGone(const std::string& pidFile)
+{
+    QFile file(QString::fromLocal8Bit(pidFile.c_str()));
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    const pid_t pid = file.readAll().toInt();
+    return WaitFor([pid] { return ::kill(pid, 0) != 0 && errno == ESRCH; }, 30000);
+}
+
+}  // namespace
+
+class JobTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempProgramFolder> folder;
+    std::unique_ptr<DialogRecorder> dialogs;
+    std::string input;
+    std::string output;
+    std::string pidFile;
+    std::optional<std::string> chosen;
+    Dialogs::OpenFileHandler previousOpen;
+
+    void useFakeConverter()
+    {
+        const QString conv = folder->QPath() + "conv";
+        QVERIFY(QFile::copy(FAKECONV_PATH, conv));
+        QVERIFY(QFile::setPermissions(conv, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+
+    // Runs the fake converter's steps through "Browse".
+    void browse(const std::string& steps)
+    {
+        qputenv("FAKECONV", QByteArray::fromStdString(steps));
+        QTest::mouseClick(Form1->findChild<QPushButton*>("Button1"), Qt::LeftButton);
+        QVERIFY(!ConvertDialog->Showing());
+        QVERIFY(!ConvertDialog->isVisible());
+    }
+
+private slots:
+    void init()
+    {
+        folder = std::make_unique<TempProgramFolder>();
+        dialogs = std::make_unique<DialogRecorder>();
+        input = folder->Path() + "clips/my clip.avi";
+        output = folder->Path() + "html/flvs/my_clip.flv";
+        pidFile = folder->Path() + "converter.pid";
+        makeFile(input, 1000);
+        chosen = input;
+        previousOpen = Dialogs::SetOpenFileHandler([this](const Dialogs::OpenFileRequest& request) {
+            if (request.Title != "Select your video file")
+                qWarning("unexpected dialog title");
+            return chosen;
+        });
+        useFakeConverter();
+        StartProgram(app());
+    }
+    void cleanup()
+    {
+        app().DestroyForms();
+        Dialogs::SetOpenFileHandler(std::move(previousOpen));
+        dialogs.reset();
+        folder.reset();
+        qunsetenv("FAKECONV");
+    }
+
+    void theOpenDialogOffersVideoFiles()
+    {
+        Dialogs::OpenFileRequest seen;
+        Dialogs::SetOpenFileHandler([&](const Dialogs::OpenFileRequest& request) {
+            seen = request;
+            return std::nullopt;
+        });
+        browse("pid:" + pidFile);
+        QCOMPARE(seen.Title, std::string("Select your video file"));
+        QCOMPARE(seen.Filters.size(), std::size_t(2));
+        QCOMPARE(seen.Filters[0].first, std::string("Video Files (avi, mpeg, mpg, wmv, mov)"));
+        QCOMPARE(seen.Filters[0].second, std::string("*.avi; *.mpeg; *.mpg; *.mov; *.wmv; *.asx; *.mpe;"));
+        QCOMPARE(seen.Filters[1].first, std::string("All Files (*.*)"));
+        QCOMPARE(seen.Filters[1].second, std::string("*.*"));
+        // Cancelled: nothing was started or shown.
+        QVERIFY(dialogs->Messages.empty());
+        QVERIFY(!exists(pidFile));
+        QVERIFY(Form1->isVisible());
+    }
+
+    void aSuccessfulConversionHandsOverToTheSettings()
+    {
+        browse("pid:" + pidFile + ";say:  Duration: 00:01:03.50, start: 0.000000, bitrate: 9 kb/s;create;write:900");
+        QCOMPARE(dialogs->Texts(), (Texts{Started, Successful}));
+        QCOMPARE(Form1->FlvFileName, std::string("my_clip.flv"));
+        QCOMPARE(Form1->ClipLength, std::string("63"));
+        QVERIFY(Form3->isVisible());
+        QVERIFY(!Form1->isVisible());
+        QCOMPARE(sizeOf(output), std::int64_t(900));
+        QVERIFY(converterGone(pidFile));
+    }
+
+    void theConverterGetsTheDesignedCommandLine()
+    {
+        const std::string arguments = folder->Path() + "arguments";
+        browse("args:" + arguments + ";create;write:10");
+        QFile file(QString::fromLocal8Bit(arguments.c_str()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> seen = file.readAll().split('\0');
+        const QList<QByteArray> expected{"-i",  QByteArray::fromStdString(input), "-vcodec", "flv", "-acodec", "mp3",
+                                         "-s", "240x180", "-y", QByteArray::fromStdString(output), ""};
+        QCOMPARE(seen, expected);
+    }
+
+    void anOutputUnderTwoBytesIsUnsuccessful()
+    {
+        browse("create;write:1");
+        QCOMPARE(dialogs->Texts(), (Texts{Started, Unsuccessful}));
+        QVERIFY(Form1->isVisible());
+        QVERIFY(!Form3->isVisible());
+        QCOMPARE(sizeOf(output), std::int64_t(1));  // left in place
+        QVERIFY(Form1->FlvFileName.empty());
+    }
+
+    void aReadOnlyInputIsStopped()
+    {
+        QVERIFY(::chmod(input.c_str(), 0444) == 0);
+        RootOverrideOff asAnOrdinaryUser;
+        browse("pid:" + pidFile + ";create;write:10;hang");
+        QCOMPARE(dialogs->Texts(), (Texts{Started, ReadOnly, HasErrors}));
+        QVERIFY(!exists(output));
+        QVERIFY(converterGone(pidFile));
+        QVERIFY(Form1->isVisible());
+    }
+
+    void aMissingOutputIsStopped()
+    {
+        browse("pid:" + pidFile + ";hang");
+        QCOMPARE(dialogs->Texts(), (Texts{Started, ReadOnly, HasErrors}));
+        QVERIFY(converterGone(pidFile));
+    }
+
+    void anOutputBeyondTwiceTheInputIsStopped_data()
+    {
+        QTest::addColumn<qint64>("inputSize");
+        QTest::addColumn<qint64>("outputSize");
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("twice plus one") << qint64(1000) << qint64(2001) << true;
+        QTest::newRow("exactly twice") << qint64(1000) << qint64(2000) << false;
+        const qint64 gib = qint64(1) << 30;
+        QTest::newRow("1.5 GiB, twice plus one") << gib * 3 / 2 << gib * 3 + 1 << true;
+        QTest::newRow("1.5 GiB, exactly twice") << gib * 3 / 2 << gib * 3 << false;
+        QTest::newRow("2.5 GiB, twice plus one") << gib * 5 / 2 << gib * 5 + 1 << true;
+        QTest::newRow("2.5 GiB, under twice") << gib * 5 / 2 << gib * 4 << false;
+    }
+    void anOutputBeyondTwiceTheInputIsStopped()
+    {
+        QFETCH(qint64, inputSize);
+        QFETCH(qint64, outputSize);
+        QFETCH(bool, stopped);
+        makeFile(input, inputSize);
+        // The converter waits for the job's size check before it ends.
+        browse("pid:" + pidFile + ";create;size:" + std::to_string(outputSize) + ";watchdog;sleep:200");
+        if (stopped) {
+            QCOMPARE(dialogs->Texts(), (Texts{Started, HasErrors}));
+            QVERIFY(!exists(output));
+            QVERIFY(Form1->isVisible());
+        } else {
+            QCOMPARE(dialogs->Texts(), (Texts{Started, Successful}));
+            QCOMPARE(sizeOf(output), std::int64_t(outputSize));
+        }
+        QVERIFY(converterGone(pidFile));
+    }
+
+    void aConverterThatEndsBeforeTheMessageIsDismissed()
+    {
+        // A watchdog run would call this input read-only: it must not come.
+        QVERIFY(::chmod(input.c_str(), 0444) == 0);
+        RootOverrideOff asAnOrdinaryUser;
+        dialogs->OnMessage = [](const Dialogs::MessageRequest& message) {
+            if (message.Text == Started)
+                QVERIFY(WaitFor([] { return !ConvertDialog->Showing(); }));
+        };
+        browse("say:Duration: 00:00:05.00;create;write:10");
+        QCOMPARE(dialogs->Texts(), (Texts{Started, Successful}));
+        QCOMPARE(Form1->ClipLength, std::string("5"));
+    }
+
+    void aConverterThatCannotBeStarted()
+    {
+        QVERIFY(QFile::remove(folder->QPath() + "conv"));
+        browse("");
+        QCOMPARE(dialogs->Texts(), (Texts{Started, ReadOnly, HasErrors}));
+        QVERIFY(Form1->isVisible());
+    }
+
+    void aConverterThatFailsWithoutOutput()
+    {
+        browse("say:Unknown format;exit:1");
+        QCOMPARE(dialogs->Messages.size(), std::size_t(2));
+        QCOMPARE(dialogs->Messages[0].Text, Started);
+        QCOMPARE(dialogs->Messages[1].Kind, Dialogs::MessageKind::Error);
+        QVERIFY2(QByteArray::fromStdString(dialogs->Messages[1].Text).contains("my_clip.flv"),
+                 dialogs->Messages[1].Text.c_str());
+        QVERIFY(Form1->isVisible());
+    }
+
+    void aSecondBrowseStartsClean()
+    {
+        browse("say:Duration: 00:00:09.00;create;write:2001;watchdog;hang");
+        QCOMPARE(dialogs->Texts(), (Texts{Started, HasErrors}));
+        QVERIFY(Form1->ConvertFailed);
+        dialogs->Messages.clear();
+        browse("say:second run;create;write:10");
+        QVERIFY(!Form1->ConvertFailed);
+        QCOMPARE(Form1->ConvertOutput, std::string("second run"));
+        QCOMPARE(Form1->ClipLength, std::string("0"));
+        QCOMPARE(dialogs->Texts(), (Texts{Started, Successful}));
+    }
+
+    void theWindowsTakeNoInputDuringAJob()
+    {
+        // While the converter runs, a click on "Browse" again and the main
+        // window's close box do nothing.
+        int browseClicks = 0;
+        auto* button = Form1->findChild<QPushButton*>("Button1");
+        dialogs->OnMessage = [&](const Dialogs::MessageRequest& message) {
+            if (message.Text != Started)
+                return;
+            QTimer::singleShot(700, Form1, [&] {
+                QTest::mouseClick(button, Qt::LeftButton);
+                ++browseClicks;
+                Form1->close();
+                QVERIFY(Form1->isVisible());
+                QFile(QString::fromLocal8Bit((folder->Path() + "go").c_str())).open(QIODevice::WriteOnly);
+            });
+        };
+        browse("create;write:10;waitfor:" + folder->Path() + "go");
+        QCOMPARE(browseClicks, 1);
+        QCOMPARE(dialogs->Texts(), (Texts{Started, Successful}));
+    }
+};
+
+OZ_TEST_MAIN(JobTest)
+#include "tst_job.moc"

@@ -1,0 +1,288 @@
+// The settings window driven as a user drives it: mouse clicks, typing and
+// real focus changes.
+#include "app/ProgramWindows.h"
+#include "app/winapp.h"
+#include "platform/ColorGrid.h"
+#include "platform/RadioGroup.h"
+#include "player/ColorText.h"
+#include "player/Unit3.h"
+#include "support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+using namespace TestSupport;
+
+namespace {
+
+TApplication& app()
+{
+    return *static_cast<TApplication*>(QCoreApplication::instance());
+}
+
+template <class T>
+T* control(const char* name)
+{
+    auto* found = Form3->findChild<T*>(name);
+    if (!found)
+        qFatal("no control %s", name);
+    return found;
+}
+
+QLineEdit* edit3()
+{
+    return control<QLineEdit>("Edit3");
+}
+
+TColorGrid* grid()
+{
+    return control<TColorGrid>("ColorGrid1");
+}
+
+QColor swatch()
+{
+    return control<QWidget>("Panel1")->palette().color(QPalette::Window);
+}
+
+void showSettings()
+{
+    Form1->hide();
+    Form3->show();
+    Form3->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Form3));
+}
+
+void clickCell(int index, Qt::MouseButton button = Qt::LeftButton)
+{
+    QTest::mouseClick(grid(), button, {}, grid()->CellRect(index).center());
+}
+
+// Clicks into Edit3, replaces its text by typing, and leaves it with Tab.
+void typeColour(const QString& text, bool leave = true)
+{
+    QTest::mouseClick(edit3(), Qt::LeftButton);
+    QVERIFY(edit3()->hasFocus());
+    QTest::keyClick(edit3(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit3(), Qt::Key_Backspace);
+    QTest::keyClicks(edit3(), text);
+    if (leave) {
+        QTest::keyClick(edit3(), Qt::Key_Tab);
+        QVERIFY(!edit3()->hasFocus());
+    }
+}
+
+}  // namespace
+
+class SettingsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        StartProgram(app());
+        showSettings();
+    }
+    void cleanup() { app().DestroyForms(); }
+
+    void choicesWithoutAnyUserAction()
+    {
+        auto* combo = control<QComboBox>("ComboBox1");
+        QCOMPARE(combo->currentText(), QString("Please choose"));
+        QCOMPARE(combo->currentIndex(), -1);
+        QCOMPARE(combo->count(), 4);
+        QCOMPARE(combo->itemText(0), QString("Player with 160x120 video size"));
+        QCOMPARE(combo->itemText(3), QString("Player with 640x480 video size"));
+        QCOMPARE(control<TRadioGroup>("RadioGroup1")->ItemIndex(), -1);
+        QCOMPARE(grid()->Selection(), 0);
+        QCOMPARE(SmeniBoja(grid()->Selection()), std::string("000000"));
+        QVERIFY(control<QCheckBox>("CheckBox1")->isChecked());
+        QVERIFY(control<QCheckBox>("CheckBox2")->isChecked());
+        QCOMPARE(control<QLineEdit>("Edit1")->text(), QString("Ombrix Zidad"));
+        QCOMPARE(control<QLineEdit>("Edit2")->text(), QString("http://www.ombrixzidad.example/"));
+        QCOMPARE(edit3()->text(), QString());
+        QVERIFY(!CustomColorValid);
+    }
+
+    void gridClicksFillTheColourBox_data()
+    {
+        QTest::addColumn<int>("cell");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QColor>("shown");
+        QTest::newRow("row 2, column 1") << 9 << "FF0000" << QColor(255, 0, 0);
+        QTest::newRow("row 1, column 2") << 6 << "408080" << QColor(64, 128, 128);
+        QTest::newRow("row 0, column 0") << 0 << "000000" << QColor(0, 0, 0);
+        QTest::newRow("row 3, column 3") << 15 << "FFFFFF" << QColor(255, 255, 255);
+    }
+    void gridClicksFillTheColourBox()
+    {
+        QFETCH(int, cell);
+        QFETCH(QString, text);
+        QFETCH(QColor, shown);
+        DialogRecorder dialogs;
+        clickCell(cell);
+        QCOMPARE(grid()->Selection(), cell);
+        QCOMPARE(edit3()->text(), text);
+        QCOMPARE(swatch(), shown);
+        QVERIFY(!CustomColorValid);
+        QVERIFY(dialogs.Messages.empty());
+        // The right button picks too.
+        clickCell(3, Qt::RightButton);
+        QCOMPARE(edit3()->text(), QString("808000"));
+    }
+
+    void aTypedColourIsTakenWhenLeavingTheBox()
+    {
+        DialogRecorder dialogs;
+        typeColour("ff8000");
+        QVERIFY(CustomColorValid);
+        QCOMPARE(swatch(), QColor(255, 128, 0));
+        QCOMPARE(edit3()->text(), QString("ff8000"));
+        QVERIFY(dialogs.Messages.empty());
+    }
+
+    void badTypedColoursAreRefused_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("message");
+        const QString length = "Please enter 6 digit hexadecimal number (e.g. FFFFFF for white)";
+        const QString digit = "Please enter valid hexadecimal digit";
+        QTest::newRow("three characters") << "FFF" << length;
+        QTest::newRow("seven characters") << "FFFFFF0" << length;
+        QTest::newRow("one bad digit") << "12345G" << digit;
+        QTest::newRow("two bad digits") << "1G34Z6" << digit;
+        QTest::newRow("leading blank") << " 12345" << digit;
+        QTest::newRow("hex prefix") << "$12345" << digit;
+    }
+    void badTypedColoursAreRefused()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, message);
+        DialogRecorder dialogs;
+        typeColour("00FF00");
+        QVERIFY(CustomColorValid);
+        QCOMPARE(swatch(), QColor(0, 255, 0));
+
+        typeColour(typed);
+        QCOMPARE(dialogs.Texts(), std::vector<std::string>{message.toStdString()});
+        QVERIFY(!CustomColorValid);
+        QCOMPARE(swatch(), QColor(0, 255, 0));
+        QCOMPARE(edit3()->text(), typed);
+    }
+
+    void anEmptiedBoxHandsTheColourBackToTheGrid()
+    {
+        DialogRecorder dialogs;
+        clickCell(12);
+        typeColour("ff8000");
+        QVERIFY(CustomColorValid);
+        typeColour("");
+        QVERIFY(!CustomColorValid);
+        QCOMPARE(swatch(), QColor(0, 0, 255));
+        QVERIFY(dialogs.Messages.empty());
+    }
+
+    void aGridClickWhileTypingReplacesTheText()
+    {
+        DialogRecorder dialogs;
+        typeColour("00ff00");
+        QVERIFY(CustomColorValid);
+        typeColour("12", false);
+        QVERIFY(edit3()->hasFocus());
+        clickCell(9);
+        // The grid never takes the focus, so the box was not left.
+        QVERIFY(edit3()->hasFocus());
+        QCOMPARE(edit3()->text(), QString("FF0000"));
+        QCOMPARE(swatch(), QColor(255, 0, 0));
+        QVERIFY(CustomColorValid);
+        QVERIFY(dialogs.Messages.empty());
+    }
+
+    void leavingTheWindowIsNotLeavingTheBox()
+    {
+        DialogRecorder dialogs;
+        typeColour("FFF", false);
+        Form1->show();
+        Form1->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form1));
+        QVERIFY(dialogs.Messages.empty());
+        showSettings();
+    }
+
+    void pressingAButtonLeavesTheBoxFirst()
+    {
+        DialogRecorder dialogs;
+        // A good colour is taken before the button's own work: here the
+        // page writer's size check speaks after it.
+        typeColour("0000ff", false);
+        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
+        QVERIFY(CustomColorValid);
+        QCOMPARE(dialogs.Texts(), std::vector<std::string>{"Please select video size"});
+
+        // A bad one is reported, and the click is not carried out behind the
+        // message.
+        dialogs.Messages.clear();
+        typeColour("FFF", false);
+        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
+        QCOMPARE(dialogs.Texts(),
+                 std::vector<std::string>{"Please enter 6 digit hexadecimal number (e.g. FFFFFF for white)"});
+        QVERIFY(!CustomColorValid);
+        QVERIFY(!control<QPushButton>("Button1")->isDown());
+        // The next click, after the event loop has run as it does between
+        // two clicks of a user, works as usual.
+        QCoreApplication::processEvents();
+        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
+        QCOMPARE(dialogs.Texts().back(), std::string("Please select video size"));
+    }
+
+    void theLinkBoxUnchecksAndChecks()
+    {
+        auto* box = control<QCheckBox>("CheckBox2");
+        control<QLineEdit>("Edit1")->setText("My caption");
+        const char* linked[] = {"Label7", "Edit1", "Label8", "Edit2"};
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+        QVERIFY(!box->isChecked());
+        for (const char* name : linked)
+            QVERIFY2(!control<QWidget>(name)->isVisible(), name);
+        QVERIFY(control<QWidget>("Label9")->isVisible());
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+        QVERIFY(box->isChecked());
+        for (const char* name : linked)
+            QVERIFY2(control<QWidget>(name)->isVisible(), name);
+        QCOMPARE(control<QLineEdit>("Edit1")->text(), QString("My caption"));
+        QCOMPARE(control<QLineEdit>("Edit2")->text(), QString("http://www.ombrixzidad.example/"));
+    }
+
+    void settingsPersistAcrossConversions()
+    {
+        DialogRecorder dialogs;
+        auto* combo = control<QComboBox>("ComboBox1");
+        combo->setCurrentIndex(2);
+        auto* group = control<TRadioGroup>("RadioGroup1");
+        QTest::mouseClick(group->findChildren<QAbstractButton*>()[3], Qt::LeftButton);
+        QCOMPARE(group->ItemIndex(), 3);
+        clickCell(13);
+        typeColour("abcdef");
+        QTest::mouseClick(control<QCheckBox>("CheckBox1"), Qt::LeftButton, {}, QPoint(8, 8));
+        QVERIFY(!control<QCheckBox>("CheckBox1")->isChecked());
+
+        QTest::mouseClick(control<QPushButton>("Button2"), Qt::LeftButton);
+        QVERIFY(!Form3->isVisible());
+        QVERIFY(Form1->isVisible());
+        showSettings();
+
+        QCOMPARE(combo->currentIndex(), 2);
+        QCOMPARE(combo->currentText(), QString("Player with 320x240 video size"));
+        QCOMPARE(group->ItemIndex(), 3);
+        QCOMPARE(grid()->Selection(), 13);
+        QCOMPARE(edit3()->text(), QString("abcdef"));
+        QVERIFY(CustomColorValid);
+        QCOMPARE(swatch(), QColor(0xAB, 0xCD, 0xEF));
+        QVERIFY(!control<QCheckBox>("CheckBox1")->isChecked());
+        QVERIFY(dialogs.Messages.empty());
+    }
+};
+
+OZ_TEST_MAIN(SettingsTest)
+#include "tst_settings.moc"
