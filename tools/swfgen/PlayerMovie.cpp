@@ -230,6 +230,8 @@ Bytes PlayerScript()
         Set("ns", New("NetStream", {Var("nc")})),
         Do(Method(ns, "setBufferTime", {Var("bufferSec")})),
         Do(Method(Var(VideoName), "attachVideo", {ns})),
+        // Hidden until the first play: before that it has no frame to draw.
+        SetMember(Var(VideoName), "_visible", Bool(false)),
         SetMember(ns, "onStatus",
                   Function({"info"},
                            {
@@ -260,6 +262,7 @@ Bytes PlayerScript()
                                   {
                                       Set("started", Bool(true)),
                                       Set("message", Str("")),
+                                      SetMember(Var(VideoName), "_visible", Bool(true)),
                                       Do(Method(ns, "play", {Var("streamUrl")})),
                                       Do(Call("showPlaying", {Bool(true)})),
                                   },
