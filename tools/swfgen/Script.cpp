@@ -12,8 +12,8 @@ Expr Constant(PushValue value)
 Expr Binary(Expr a, Expr b, Action action)
 {
     return {[a, b, action](ActionWriter& out) {
-        a.emit(out);
-        b.emit(out);
+        a.write(out);
+        b.write(out);
         out.Emit(action);
     }};
 }
@@ -22,7 +22,7 @@ Expr Binary(Expr a, Expr b, Action action)
 void EmitArguments(ActionWriter& out, const std::vector<Expr>& arguments)
 {
     for (auto it = arguments.rbegin(); it != arguments.rend(); ++it)
-        it->emit(out);
+        it->write(out);
     out.Push({PushValue::Num(static_cast<double>(arguments.size()))});
 }
 
@@ -64,7 +64,7 @@ Expr Var(std::string name)
 Expr Member(Expr object, std::string name)
 {
     return {[object, name](ActionWriter& out) {
-        object.emit(out);
+        object.write(out);
         out.Push({PushValue::Str(name)});
         out.Emit(Action::GetMember);
     }};
@@ -83,7 +83,7 @@ Expr Method(Expr object, std::string name, std::vector<Expr> arguments)
 {
     return {[object, name, arguments](ActionWriter& out) {
         EmitArguments(out, arguments);
-        object.emit(out);
+        object.write(out);
         out.Push({PushValue::Str(name)});
         out.Emit(Action::CallMethod);
     }};
@@ -160,7 +160,7 @@ Expr Greater(Expr a, Expr b)
 Expr Not(Expr a)
 {
     return {[a](ActionWriter& out) {
-        a.emit(out);
+        a.write(out);
         out.Emit(Action::Not);
     }};
 }
@@ -169,12 +169,12 @@ Expr And(Expr a, Expr b)
 {
     return {[a, b](ActionWriter& out) {
         const auto done = out.NewLabel();
-        a.emit(out);
+        a.write(out);
         out.Emit(Action::PushDuplicate);
         out.Emit(Action::Not);
         out.If(done);  // false: keep a as the result
         out.Emit(Action::Pop);
-        b.emit(out);
+        b.write(out);
         out.Bind(done);
     }};
 }
@@ -183,11 +183,11 @@ Expr Or(Expr a, Expr b)
 {
     return {[a, b](ActionWriter& out) {
         const auto done = out.NewLabel();
-        a.emit(out);
+        a.write(out);
         out.Emit(Action::PushDuplicate);
         out.If(done);  // true: keep a as the result
         out.Emit(Action::Pop);
-        b.emit(out);
+        b.write(out);
         out.Bind(done);
     }};
 }
@@ -197,12 +197,12 @@ Expr Choose(Expr condition, Expr whenTrue, Expr whenFalse)
     return {[condition, whenTrue, whenFalse](ActionWriter& out) {
         const auto chosen = out.NewLabel();
         const auto done = out.NewLabel();
-        condition.emit(out);
+        condition.write(out);
         out.If(chosen);
-        whenFalse.emit(out);
+        whenFalse.write(out);
         out.Jump(done);
         out.Bind(chosen);
-        whenTrue.emit(out);
+        whenTrue.write(out);
         out.Bind(done);
     }};
 }
@@ -211,7 +211,7 @@ Stmt Set(std::string name, Expr value)
 {
     return [name, value](ActionWriter& out) {
         out.Push({PushValue::Str(name)});
-        value.emit(out);
+        value.write(out);
         out.Emit(Action::SetVariable);
     };
 }
@@ -219,9 +219,9 @@ Stmt Set(std::string name, Expr value)
 Stmt SetMember(Expr object, std::string name, Expr value)
 {
     return [object, name, value](ActionWriter& out) {
-        object.emit(out);
+        object.write(out);
         out.Push({PushValue::Str(name)});
-        value.emit(out);
+        value.write(out);
         out.Emit(Action::SetMember);
     };
 }
@@ -230,7 +230,7 @@ Stmt Local(std::string name, Expr value)
 {
     return [name, value](ActionWriter& out) {
         out.Push({PushValue::Str(name)});
-        value.emit(out);
+        value.write(out);
         out.Emit(Action::DefineLocal);
     };
 }
@@ -238,7 +238,7 @@ Stmt Local(std::string name, Expr value)
 Stmt Do(Expr expression)
 {
     return [expression](ActionWriter& out) {
-        expression.emit(out);
+        expression.write(out);
         out.Emit(Action::Pop);
     };
 }
@@ -248,7 +248,7 @@ Stmt If(Expr condition, Block whenTrue, Block whenFalse)
     return [condition, whenTrue, whenFalse](ActionWriter& out) {
         const auto otherwise = out.NewLabel();
         const auto done = out.NewLabel();
-        Not(condition).emit(out);
+        Not(condition).write(out);
         out.If(otherwise);
         EmitBlock(out, whenTrue);
         if (!whenFalse.empty())
@@ -265,7 +265,7 @@ Stmt While(Expr condition, Block body)
         const auto test = out.NewLabel();
         const auto done = out.NewLabel();
         out.Bind(test);
-        Not(condition).emit(out);
+        Not(condition).write(out);
         out.If(done);
         EmitBlock(out, body);
         out.Jump(test);
@@ -276,7 +276,7 @@ Stmt While(Expr condition, Block body)
 Stmt Return(Expr value)
 {
     return [value](ActionWriter& out) {
-        value.emit(out);
+        value.write(out);
         out.Emit(Action::Return);
     };
 }
@@ -284,8 +284,8 @@ Stmt Return(Expr value)
 Stmt GetUrl(Expr url, Expr target)
 {
     return [url, target](ActionWriter& out) {
-        url.emit(out);
-        target.emit(out);
+        url.write(out);
+        target.write(out);
         out.GetUrl2();
     };
 }

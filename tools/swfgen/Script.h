@@ -1,4 +1,4 @@
-// ActionScript written as C++ expressions and statements that emit their own
+// ActionScript written as C++ expressions and statements that write their own
 // bytecode, so a movie's script reads close to the ActionScript it stands
 // for: Set("ns", New("NetStream", {Var("nc")})) is ns = new NetStream(nc).
 #pragma once
@@ -13,7 +13,7 @@ namespace swf::script {
 
 // An expression leaves one value on the stack.
 struct Expr {
-    std::function<void(ActionWriter&)> emit;
+    std::function<void(ActionWriter&)> write;
 };
 // A statement leaves the stack as it found it.
 using Stmt = std::function<void(ActionWriter&)>;
