@@ -51,8 +51,32 @@ std::string ClipLengthFromOutput(const std::string& converterOutput)
     return std::to_string(hours * 3600 + minutes * 60 + seconds);
 }
 
+std::optional<double> TimeAfter(const std::string& line, const std::string& label)
+{
+    const std::size_t at = line.find(label);
+    if (at == std::string::npos)
+        return std::nullopt;
+    const std::size_t start = at + label.size();
+    // HH:MM:SS, then an optional fraction.
+    if (start + 8 > line.size() || line[start + 2] != ':' || line[start + 5] != ':')
+        return std::nullopt;
+    const int hours = twoDigits(line, start);
+    const int minutes = twoDigits(line, start + 3);
+    const int seconds = twoDigits(line, start + 6);
+    if (hours < 0 || minutes < 0 || seconds < 0)
+        return std::nullopt;
+    double fraction = 0;
+    std::size_t i = start + 8;
+    if (i < line.size() && line[i] == '.') {
+        double scale = 0.1;
+        for (++i; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i, scale /= 10)
+            fraction += (line[i] - '0') * scale;
+    }
+    return hours * 3600.0 + minutes * 60.0 + seconds + fraction;
+}
+
 std::string ConverterCommandLine(const std::string& inputPath, const std::string& outputPath)
 {
-    return "conv -i \"" + Platform::EscapeInsideQuotes(inputPath) + "\" -vcodec flv -acodec mp3 -s 240x180 -y \"" +
-           Platform::EscapeInsideQuotes(outputPath) + "\"";
+    return "conv -i \"" + Platform::EscapeInsideQuotes(inputPath) +
+           "\" -vcodec flv -acodec mp3 -s 240x180 -y \"" + Platform::EscapeInsideQuotes(outputPath) + "\"";
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 // The clip name of a video file's path: the last path component up to its
@@ -13,6 +14,11 @@ std::string VratiImeNaFajl(const std::string& path);
 // cannot tell writes "N/A") or that the output cuts short is skipped; without
 // any, the length is "0".
 std::string ClipLengthFromOutput(const std::string& converterOutput);
+
+// Seconds of a "HH:MM:SS.ff" time that follows the given label in a line of
+// the converter's output ("Duration: " for the clip's length, "time=" for how
+// far the conversion has come); nothing when the line has none.
+std::optional<double> TimeAfter(const std::string& line, const std::string& label);
 
 // The converter's command line for an input file and the output file it is
 // to write; each path reaches the converter as exactly one argument,

@@ -14,13 +14,45 @@ TConvertDialog::TConvertDialog(QWidget* parent)
     ui->setupUi(this);
     setFixedSize(size());  // fixed dialog border
     move(352, 223);
+
+    progressTimer = new QTimer(this);
+    progressTimer->setInterval(200);
+    connect(progressTimer, &QTimer::timeout, this, &TConvertDialog::showProgress);
 }
 
 void TConvertDialog::Show()
 {
+    done.store(0);
+    length.store(0);
+    showProgress();
     showing.store(true);
     show();
     raise();
+    progressTimer->start();
+}
+
+void TConvertDialog::ReportProgress(double doneSeconds)
+{
+    done.store(doneSeconds);
+}
+
+void TConvertDialog::ReportLength(double lengthSeconds)
+{
+    length.store(lengthSeconds);
+}
+
+void TConvertDialog::showProgress()
+{
+    // Tenths of a second give a smooth bar for clips of any length that fit
+    // an int.
+    const double total = length.load();
+    if (total <= 0) {
+        ui->ProgressBar1->setRange(0, 0);
+        return;
+    }
+    const int steps = int(qMin(total * 10, 2e9));
+    ui->ProgressBar1->setRange(0, steps);
+    ui->ProgressBar1->setValue(int(qBound(0.0, done.load() * 10, double(steps))));
 }
 
 void TConvertDialog::Close()
@@ -38,6 +70,7 @@ void TConvertDialog::applyShowing()
 {
     if (showing.load())
         return;
+    progressTimer->stop();
     hide();
     emit closed();
 }

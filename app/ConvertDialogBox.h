@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -28,6 +29,12 @@ public:
     // Any thread.
     bool Showing() const { return showing.load(); }
 
+    // Any thread: how far the conversion has come, in seconds of the clip,
+    // and the clip's length (0 while unknown). The bar follows while the
+    // window shows; without a length it just shows that work goes on.
+    void ReportProgress(double doneSeconds);
+    void ReportLength(double lengthSeconds);
+
 signals:
     // Emitted on the window thread once the window has been hidden.
     void closed();
@@ -37,9 +44,13 @@ protected:
 
 private:
     void applyShowing();
+    void showProgress();
 
     std::unique_ptr<Ui::TConvertDialog> ui;
     std::atomic<bool> showing{false};
+    std::atomic<double> done{0};
+    std::atomic<double> length{0};
+    QTimer* progressTimer;
 };
 
 extern TConvertDialog* ConvertDialog;

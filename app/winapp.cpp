@@ -65,8 +65,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     ui->Image1->setPixmap(BannerPicture(resourceBytes(QStringLiteral(":/designs/banner.jpg"))));
 
     OpenDialog1.Title = "Select your video file";
-    OpenDialog1.Filter = {{"Video Files (avi, mpeg, mpg, wmv, mov)", "*.avi; *.mpeg; *.mpg; *.mov; *.wmv; *.asx; *.mpe;"},
-                          {"All Files (*.*)", "*.*"}};
+    OpenDialog1.Filter = {
+        {"Video Files (avi, mpeg, mpg, wmv, mov)", "*.avi; *.mpeg; *.mpg; *.mov; *.wmv; *.asx; *.mpe;"},
+        {"All Files (*.*)", "*.*"}};
 
     // The runner as the window's form data sets it up.
     DosCommand1 = new TDosCommand(this);
@@ -166,8 +167,14 @@ void TForm1::ProveriConverting()
     hide();
 }
 
-void TForm1::PrikaziOutput(QObject*, std::string NewLine, TOutputType)
+void TForm1::PrikaziOutput(QObject*, std::string NewLine, TOutputType OutputType)
 {
+    if (OutputType == otEntireLine) {
+        if (const auto length = TimeAfter(NewLine, "Duration: "))
+            ConvertDialog->ReportLength(*length);
+        if (const auto done = TimeAfter(NewLine, "time="))
+            ConvertDialog->ReportProgress(*done);
+    }
     if (ConvertOutput.size() < MaxConvertOutput)
         ConvertOutput += NewLine.substr(0, MaxConvertOutput - ConvertOutput.size());
 }

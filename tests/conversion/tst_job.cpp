@@ -9,7 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -144,7 +146,8 @@ private slots:
 
     void aSuccessfulConversionHandsOverToTheSettings()
     {
-        browse("pid:" + pidFile + ";say:  Duration: 00:01:03.50, start: 0.000000, bitrate: 9 kb/s;create;write:900");
+        browse("pid:" + pidFile +
+               ";say:  Duration: 00:01:03.50, start: 0.000000, bitrate: 9 kb/s;create;write:900");
         QCOMPARE(dialogs->Texts(), (Texts{Started, Successful}));
         QCOMPARE(Form1->FlvFileName, std::string("my_clip.flv"));
         QCOMPARE(Form1->ClipLength, std::string("63"));
@@ -161,8 +164,9 @@ private slots:
         QFile file(QString::fromLocal8Bit(arguments.c_str()));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QList<QByteArray> seen = file.readAll().split('\0');
-        const QList<QByteArray> expected{"-i",  QByteArray::fromStdString(input), "-vcodec", "flv", "-acodec", "mp3",
-                                         "-s", "240x180", "-y", QByteArray::fromStdString(output), ""};
+        const QList<QByteArray> expected{
+            "-i", QByteArray::fromStdString(input),  "-vcodec", "flv", "-acodec", "mp3", "-s", "240x180",
+            "-y", QByteArray::fromStdString(output), ""};
         QCOMPARE(seen, expected);
     }
 
@@ -270,6 +274,24 @@ private slots:
         QCOMPARE(Form1->ConvertOutput, std::string("second run"));
         QCOMPARE(Form1->ClipLength, std::string("0"));
         QCOMPARE(dialogs->Texts(), (Texts{Started, Successful}));
+    }
+
+    void theProgressBarFollowsTheConversion()
+    {
+        auto* bar = ConvertDialog->findChild<QProgressBar*>("ProgressBar1");
+        const std::string go = folder->Path() + "go";
+        dialogs->OnMessage = [&](const Dialogs::MessageRequest& message) {
+            if (message.Text != Started)
+                return;
+            QVERIFY(WaitFor([&] { return bar->maximum() == 100 && bar->value() == 25; }));
+            QFile(QString::fromLocal8Bit(go.c_str())).open(QIODevice::WriteOnly);
+        };
+        browse(
+            "say:  Duration: 00:00:10.00, start: 0.0;create;write:10;print:frame=1 time=00:00:02.50 "
+            "x\r;waitfor:" +
+            go);
+        QCOMPARE(dialogs->Texts(), (Texts{Started, Successful}));
+        QCOMPARE(Form1->ClipLength, std::string("10"));
     }
 
     void theWindowsTakeNoInputDuringAJob()

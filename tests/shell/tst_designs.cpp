@@ -75,6 +75,7 @@ private slots:
             "Please select your video file (avi, mpeg, wmv, mov...):");
         row("Form1", "Button1", "QPushButton", {208, 192}, {89, 25}, "Browse");
         row("ConvertDialog", "Label1", "QLabel", {8, 16}, {}, "Converting in progress ...     Please wait");
+        row("ConvertDialog", "ProgressBar1", "QProgressBar", {8, 79}, {328, 16}, "");
         row("Form3", "Label6", "TLinkLabel", {160, 0}, {}, "www.ombrixzidad.example", false);
         row("Form3", "Label1", "QLabel", {144, 16}, {}, "Please choose size of the player:");
         row("Form3", "ComboBox1", "QComboBox", {144, 40}, {241, 24}, "Please choose");

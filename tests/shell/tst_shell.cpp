@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
@@ -94,7 +95,8 @@ private slots:
         QCOMPARE(ConvertDialog->windowTitle(), QString("Converting in progress ..."));
         QCOMPARE(Form1->size(), QSize(553, 553));
         QCOMPARE(Form3->size(), QSize(553, 553));
-        QCOMPARE(ConvertDialog->size(), QSize(344, 79));
+        // The design's 344 x 79, grown by the progress bar below the label.
+        QCOMPARE(ConvertDialog->size(), QSize(344, 103));
         QVERIFY(ConvertDialog->windowFlags() & Qt::WindowStaysOnTopHint);
         QCOMPARE(ConvertDialog->minimumSize(), ConvertDialog->maximumSize());
         QCOMPARE(Form1->palette().color(QPalette::Window), QColor(192, 220, 192));
@@ -165,6 +167,26 @@ private slots:
         QVERIFY(!ConvertDialog->Showing());
         QVERIFY(closed.wait(10000));
         QVERIFY(!ConvertDialog->isVisible());
+    }
+
+    void theProgressBarFollowsTheConverter()
+    {
+        auto* bar = ConvertDialog->findChild<QProgressBar*>("ProgressBar1");
+        QVERIFY(bar);
+        ConvertDialog->Show();
+        QCOMPARE(bar->maximum(), 0);  // length unknown: busy
+        std::thread worker([] {
+            ConvertDialog->ReportLength(20.0);
+            ConvertDialog->ReportProgress(5.0);
+        });
+        worker.join();
+        QVERIFY(WaitFor([&] { return bar->maximum() == 200 && bar->value() == 50; }, 10000));
+        ConvertDialog->ReportProgress(25.0);  // converters may overshoot the length
+        QVERIFY(WaitFor([&] { return bar->value() == 200; }, 10000));
+        ConvertDialog->Close();
+        ConvertDialog->Show();  // a new conversion starts from nothing
+        QCOMPARE(bar->maximum(), 0);
+        ConvertDialog->Close();
     }
 
     void linkLabelsOpenTheirHint()

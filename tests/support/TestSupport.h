@@ -14,14 +14,14 @@
 // Runs a QtTest class inside the program's own application object, so that
 // exceptions escaping handlers reach the general error box as they do in the
 // program.
-#define OZ_TEST_MAIN(TestClass)                                      \
-    int main(int argc, char* argv[])                                 \
-    {                                                                \
-        TApplication application(argc, argv);                        \
-        TApplication::SetTitle("Ombrix Zudodira");                   \
-        TestClass test;                                              \
-        QTEST_SET_MAIN_SOURCE_PATH                                   \
-        return QTest::qExec(&test, argc, argv);                      \
+#define OZ_TEST_MAIN(TestClass)                    \
+    int main(int argc, char* argv[])               \
+    {                                              \
+        TApplication application(argc, argv);      \
+        TApplication::SetTitle("Ombrix Zudodira"); \
+        TestClass test;                            \
+        QTEST_SET_MAIN_SOURCE_PATH                 \
+        return QTest::qExec(&test, argc, argv);    \
     }
 
 namespace TestSupport {

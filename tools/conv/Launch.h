@@ -1,0 +1,30 @@
+#pragma once
+
+// The few process services conv needs: finding a program on PATH, running
+// one to read its standard output, and becoming another program.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Conv {
+
+// The full path of an executable file called name in a folder of PATH.
+std::optional<std::string> FindOnPath(const std::string& name);
+
+struct Captured {
+    int ExitStatus = -1;  // -1 when the child did not exit normally
+    std::string Output;
+};
+
+// Runs program with its standard input on /dev/null and its standard output
+// read into the result; its standard error is ours.
+std::optional<Captured> RunCapturingOutput(const std::string& program,
+                                           const std::vector<std::string>& arguments);
+
+// Replaces this process by program, which keeps our standard streams and
+// process group, so its exit status becomes ours and a kill of the group
+// reaches it. Returns only when the exec failed.
+void ReplaceProcess(const std::string& program, const std::vector<std::string>& arguments);
+
+}  // namespace Conv

@@ -1,0 +1,61 @@
+// conv: the program's converter. Takes the program's converter command line,
+// "conv -i INPUT -vcodec flv -acodec mp3 -s 240x180 -y OUTPUT", and has the
+// system's ffmpeg write an FLV (Sorenson H.263 video, MP3 audio) sized to
+// stay well under twice the input. ffmpeg's own output, with its "Duration"
+// and progress lines, is what the caller reads.
+#include "ConvPlan.h"
+#include "Launch.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr const char* kUsage = "usage: conv -i INPUT -vcodec flv -acodec mp3 -s 240x180 -y OUTPUT";
+
+int fail(const std::string& message, int status)
+{
+    std::fprintf(stderr, "conv: %s\n", message.c_str());
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    const auto parsed = Conv::ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (const auto* error = std::get_if<Conv::UsageError>(&parsed)) {
+        fail(error->Message, 2);
+        std::fprintf(stderr, "%s\n", kUsage);
+        return 2;
+    }
+    const auto& request = std::get<Conv::Request>(parsed);
+
+    const auto ffmpeg = Conv::FindOnPath("ffmpeg");
+    const auto ffprobe = Conv::FindOnPath("ffprobe");
+    if (!ffmpeg || !ffprobe)
+        return fail("ffmpeg (with ffprobe) not found on PATH; please install ffmpeg", 127);
+
+    struct stat input {};
+    struct stat output {};
+    const bool inputExists = ::stat(request.Input.c_str(), &input) == 0;
+    if (inputExists && ::stat(request.Output.c_str(), &output) == 0 && input.st_dev == output.st_dev &&
+        input.st_ino == output.st_ino)
+        return fail("the output file is the input file; refusing to overwrite it", 1);
+
+    // ffprobe says on our standard error why an input cannot be read.
+    const auto probe = Conv::RunCapturingOutput(*ffprobe, Conv::ProbeArguments(request.Input));
+    if (!probe)
+        return fail(std::string("cannot run ffprobe: ") + std::strerror(errno), 1);
+    if (probe->ExitStatus != 0)
+        return 1;
+    const auto facts =
+        Conv::ReadProbe(probe->Output, inputExists && S_ISREG(input.st_mode) ? input.st_size : 0);
+    if (facts.VideoStream < 0)
+        return fail("the input holds no video", 1);
+
+    Conv::ReplaceProcess(*ffmpeg, Conv::FfmpegArguments(request, facts, Conv::ChooseSettings(facts)));
+    return fail(std::string("cannot start ffmpeg: ") + std::strerror(errno), 127);
+}
