@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -26,8 +27,9 @@ struct Picture {
 bool savePicture(PlayerSite& site, HeadlessChromium& browser, BrowserTab& tab, const Picture& picture,
                  const QDir& folder)
 {
-    const PlayerPageSettings settings{PlayerSizes[picture.size], "clip.flv", "9", picture.color, "3", "1", "1",
-                                      "Ombrix Zidad", "http://127.0.0.1/"};
+    const PlayerPageSettings settings{
+        PlayerSizes[picture.size], "clip.flv", "9", picture.color, "3", "1", "1", "Ombrix Zidad",
+        "http://127.0.0.1/"};
     if (!site.WritePage(PlayerPageText(settings)))
         return false;
     tab.Open(site.HarnessUrl());
@@ -63,9 +65,35 @@ int main(int argc, char* argv[])
     }
     const QDir folder(QString::fromLocal8Bit(argv[1]));
     QTemporaryDir work;
-    PlayerSite site(work.path(), OZ_PROGRAM_FOLDER "/html", OZ_RUFFLE_FOLDER);
+    PlayerSite site(work.filePath("site"), OZ_PROGRAM_FOLDER, OZ_RUFFLE_FOLDER);
     QString error;
-    if (!site.Start(&error) || !site.MakeClip("clip.flv", "testsrc2=s=240x180:r=15", 9, &error)) {
+    // A moving test picture with a tone, converted as the program does.
+    const QString video = work.filePath("test picture.avi");
+    const int made = QProcess::execute("ffmpeg", {"-hide_banner",
+                                                  "-loglevel",
+                                                  "error",
+                                                  "-nostdin",
+                                                  "-y",
+                                                  "-f",
+                                                  "lavfi",
+                                                  "-i",
+                                                  "testsrc2=s=320x240:r=25",
+                                                  "-f",
+                                                  "lavfi",
+                                                  "-i",
+                                                  "sine=frequency=440:sample_rate=44100",
+                                                  "-t",
+                                                  "9",
+                                                  "-c:v",
+                                                  "mpeg4",
+                                                  "-q:v",
+                                                  "3",
+                                                  "-c:a",
+                                                  "mp2",
+                                                  "file:" + video});
+    if (made != 0)
+        error = "ffmpeg could not make the test picture";
+    if (!error.isEmpty() || !site.Start(&error) || !site.ConvertClip(video, "clip.flv", &error)) {
         std::fprintf(stderr, "player-gallery: %s\n", qPrintable(error));
         return 1;
     }

@@ -1,11 +1,12 @@
 // The player movies in a browser of today: the page the program writes,
-// served on loopback beside the movies and a converted clip, opened in
+// served on loopback beside the movies and a clip converted by conv, opened in
 // Debian's headless Chromium with self-hosted Ruffle. Checks what a visitor
 // sees: the player at the page's size, buttons in the chosen colour, the
 // caption, the clip's frames after play, and the link's new window.
 #include "browser/HeadlessChromium.h"
 #include "browser/PlayerSite.h"
 #include "player/PlayerPage.h"
+#include "support/Media.h"
 #include "support/TestSupport.h"
 #include "swfgen/PlayerMovie.h"
 
@@ -18,12 +19,12 @@
 
 namespace {
 
-// The test clip: two large areas of known colour, top and bottom.
+// The test video: two large areas of known colour, top and bottom, with a
+// tone, as a camera writes it; the converter turns it into the clip.
 constexpr QRgb ClipTop = 0xE0C020;
 constexpr QRgb ClipBottom = 0x2040C0;
-const char* const ClipSource =
-    "color=c=0xE0C020:s=240x90:r=15[top];color=c=0x2040C0:s=240x90:r=15[bottom];"
-    "[top][bottom]vstack";
+const char* const ClipPicture =
+    "color=c=0xE0C020:s=320x120:r=25[top];color=c=0x2040C0:s=320x120:r=25[bottom];[top][bottom]vstack";
 constexpr int ClipSeconds = 6;
 
 // Colours survive the video codec and the renderer's smoothing only roughly.
@@ -123,10 +124,17 @@ private slots:
         QVERIFY2(QFileInfo::exists(OZ_RUFFLE_FOLDER "/ruffle.js"),
                  "Ruffle is not installed: run tools/ensure-ruffle (./test does)");
         QVERIFY2(QFileInfo::exists("/usr/bin/chromium"), "Debian's chromium is not installed");
-        site = std::make_unique<PlayerSite>(work.path(), OZ_PROGRAM_FOLDER "/html", OZ_RUFFLE_FOLDER);
+        site = std::make_unique<PlayerSite>(work.filePath("site"), OZ_PROGRAM_FOLDER, OZ_RUFFLE_FOLDER);
         QString error;
         QVERIFY2(site->Start(&error), qPrintable(error));
-        QVERIFY2(site->MakeClip("clip.flv", ClipSource, ClipSeconds, &error), qPrintable(error));
+        const QString video = work.filePath("camera clip.avi");
+        error = TestSupport::MakeClip(
+            video,
+            {"-f", "lavfi", "-i", ClipPicture, "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000"},
+            {"-t", QString::number(ClipSeconds), "-c:v", "mpeg4", "-q:v", "3", "-c:a", "mp2", "-ar", "48000",
+             "-ac", "2", "-b:a", "192k"});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY2(site->ConvertClip(video, "clip.flv", &error), qPrintable(error));
         try {
             browser = std::make_unique<HeadlessChromium>(work.filePath("browser"));
             browser->Call("Target.setDiscoverTargets", {{"discover", true}});

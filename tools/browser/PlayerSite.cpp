@@ -1,6 +1,8 @@
 #include "browser/PlayerSite.h"
 
+#include "app/ClipInfo.h"
 #include "browser/HeadlessChromium.h"
+#include "platform/CommandLine.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,8 +34,8 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 
 }  // namespace
 
-PlayerSite::PlayerSite(const QString& folder, const QString& movieFolder, const QString& ruffleFolder)
-    : html(QDir(folder).filePath("html")), movies(movieFolder), server(QDir(folder).filePath("html"))
+PlayerSite::PlayerSite(const QString& folder, const QString& programFolder, const QString& ruffleFolder)
+    : html(QDir(folder).filePath("html")), program(programFolder), server(QDir(folder).filePath("html"))
 {
     server.Mount("/ruffle/", ruffleFolder);
 }
@@ -41,13 +43,14 @@ PlayerSite::PlayerSite(const QString& folder, const QString& movieFolder, const 
 bool PlayerSite::Start(QString* error)
 {
     QDir().mkpath(QDir(html).filePath("flvs"));
-    const QStringList names = QDir(movies).entryList({"flv_player_*.swf"}, QDir::Files);
+    const QDir movies(QDir(program).filePath("html"));
+    const QStringList names = movies.entryList({"flv_player_*.swf"}, QDir::Files);
     if (names.size() != 4) {
-        *error = "expected four player movies in " + movies;
+        *error = "expected four player movies in " + movies.path();
         return false;
     }
     for (const QString& name : names) {
-        if (!QFile::copy(QDir(movies).filePath(name), QDir(html).filePath(name))) {
+        if (!QFile::copy(movies.filePath(name), QDir(html).filePath(name))) {
             *error = "cannot copy " + name;
             return false;
         }
@@ -63,43 +66,21 @@ bool PlayerSite::Start(QString* error)
     return true;
 }
 
-bool PlayerSite::MakeClip(const QString& name, const QString& lavfiVideo, int seconds, QString* error)
+bool PlayerSite::ConvertClip(const QString& video, const QString& name, QString* error)
 {
-    QProcess ffmpeg;
-    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
-    const QString length = QString::number(seconds);
-    ffmpeg.start("ffmpeg", {"-hide_banner",
-                            "-loglevel",
-                            "error",
-                            "-y",
-                            "-f",
-                            "lavfi",
-                            "-i",
-                            lavfiVideo,
-                            "-f",
-                            "lavfi",
-                            "-i",
-                            "sine=frequency=440:sample_rate=22050",
-                            "-t",
-                            length,
-                            "-s",
-                            "240x180",
-                            "-r",
-                            "15",
-                            "-c:v",
-                            "flv1",
-                            "-q:v",
-                            "3",
-                            "-c:a",
-                            "libmp3lame",
-                            "-ar",
-                            "22050",
-                            "-b:a",
-                            "64k",
-                            QDir(html).filePath("flvs/" + name)});
-    if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitStatus() != QProcess::NormalExit ||
-        ffmpeg.exitCode() != 0) {
-        *error = "ffmpeg failed: " + QString::fromLocal8Bit(ffmpeg.readAll());
+    const std::string commandLine = ConverterCommandLine(
+        video.toLocal8Bit().toStdString(), QDir(html).filePath("flvs/" + name).toLocal8Bit().toStdString());
+    QStringList arguments;
+    for (const std::string& argument : Platform::SplitCommandLine(commandLine))
+        arguments << QString::fromLocal8Bit(argument.c_str());
+    arguments.removeFirst();  // the program, conv
+    QProcess conv;
+    conv.setProcessChannelMode(QProcess::MergedChannels);
+    conv.setStandardInputFile(QProcess::nullDevice());
+    conv.start(QDir(program).filePath("conv"), arguments);
+    if (!conv.waitForFinished(120000) || conv.exitStatus() != QProcess::NormalExit || conv.exitCode() != 0) {
+        conv.kill();
+        *error = "conv failed: " + QString::fromLocal8Bit(conv.readAll());
         return false;
     }
     return true;

@@ -1,8 +1,9 @@
-// A web folder for trying the player movies in a browser: html/ with the
-// movies, flvs/ with clips made by ffmpeg, the written page and a harness
-// page that loads self-hosted Ruffle and then shows the page, unchanged, in a
-// frame (Ruffle takes over same-origin frames itself). Served on the loopback
-// interface, with Ruffle's npm package mounted at /ruffle/.
+// A web folder for trying the player movies in a browser, laid out as the
+// program folder's html/: the movies, flvs/ with clips converted by the
+// program's converter, the written page, and a harness page that loads
+// self-hosted Ruffle and then shows the page, unchanged, in a frame (Ruffle
+// takes over same-origin frames itself). Served on the loopback interface,
+// with Ruffle's npm package mounted at /ruffle/.
 #pragma once
 
 #include "browser/LoopbackFileServer.h"
@@ -16,17 +17,17 @@ class BrowserTab;
 
 class PlayerSite {
 public:
-    // folder: an empty folder for the site; movieFolder: where the build
-    // wrote the player movies; ruffleFolder: the @ruffle-rs/ruffle package.
-    PlayerSite(const QString& folder, const QString& movieFolder, const QString& ruffleFolder);
+    // folder: an empty folder for the site; programFolder: the build's
+    // program folder, with the movies in html/ and the converter conv;
+    // ruffleFolder: the @ruffle-rs/ruffle package.
+    PlayerSite(const QString& folder, const QString& programFolder, const QString& ruffleFolder);
 
     // Copies the movies, writes the harness and starts serving; on failure
     // returns false with the reason in error.
     bool Start(QString* error);
-    // html/flvs/<name>: an FLV as the converter makes it (Sorenson H.263 at
-    // 240 x 180, MP3 at 22050 Hz) from an ffmpeg lavfi video description,
-    // with a tone for sound.
-    bool MakeClip(const QString& name, const QString& lavfiVideo, int seconds, QString* error);
+    // html/flvs/<name>: the video converted by conv with the program's
+    // converter command line.
+    bool ConvertClip(const QString& video, const QString& name, QString* error);
     // html/TempHtml.html
     bool WritePage(const std::string& text);
 
@@ -40,7 +41,7 @@ public:
 
 private:
     QString html;
-    QString movies;
+    QString program;
     LoopbackFileServer server;
 };
 
