@@ -162,12 +162,24 @@ private slots:
         QTest::addColumn<QString>("autoStart");
         QTest::addColumn<QString>("isLink");
 
+        QTest::addColumn<QString>("clipLength");
+        QTest::addColumn<QString>("caption");
+
         QTest::newRow("160x120, red, starts by itself") << 0 << "FF0000" << 0xFF0000u << "1"
-                                                        << "1";
-        QTest::newRow("320x240, typed light grey, waits for play") << 2 << "c0c0c0" << 0xC0C0C0u << ""
-                                                                   << "1";
-        QTest::newRow("640x480, empty colour gives black, no link") << 3 << "" << 0x000000u << "1"
-                                                                    << "0";
+                                                        << "1"
+                                                        << "6"
+                                                        << "Ombrix Zidad";
+        QTest::newRow("320x240, typed light grey, waits for play, caption with & and quotes")
+            << 2 << "c0c0c0" << 0xC0C0C0u << ""
+            << "1"
+            << "6"
+            << "Tom & Jerry's \"best\" 100%+";
+        // Without a usable length the clip's own duration drives the bar.
+        QTest::newRow("640x480, empty colour gives black, no link, length not a number")
+            << 3 << "" << 0x000000u << "1"
+            << "0"
+            << "six"
+            << "Ombrix Zidad";
     }
 
     void player()
@@ -177,12 +189,16 @@ private slots:
         QFETCH(uint, expectedColor);
         QFETCH(QString, autoStart);
         QFETCH(QString, isLink);
+        QFETCH(QString, clipLength);
+        QFETCH(QString, caption);
         const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[size]);
+        PlayerPageSettings settings =
+            pageSettings(size, color.toStdString(), autoStart.toStdString(), isLink.toStdString(),
+                         site->Url("/linked.html").toStdString());
+        settings.ClipLength = clipLength.toStdString();
+        settings.LinkCaption = caption.toStdString();
         try {
-            const QPoint origin =
-                openPage(pageSettings(size, color.toStdString(), autoStart.toStdString(),
-                                      isLink.toStdString(), site->Url("/linked.html").toStdString()),
-                         size, expectedColor);
+            const QPoint origin = openPage(settings, size, expectedColor);
             auto at = [&](int x, int y) { return origin + QPoint(x, y); };
             const QPoint videoTop = at(layout.video.CenterX(), layout.video.y + layout.video.height / 4);
             const QPoint videoBottom =
@@ -192,9 +208,9 @@ private slots:
             QImage shot = tab->Screenshot();
 
             int captionPixels = 0;
-            const swf::Box& caption = layout.caption;
-            for (int y = caption.y; y < caption.y + caption.height; ++y) {
-                for (int x = caption.x; x < caption.x + caption.width; ++x) {
+            const swf::Box& line = layout.caption;
+            for (int y = line.y; y < line.y + line.height; ++y) {
+                for (int x = line.x; x < line.x + line.width; ++x) {
                     const QRgb pixel = shot.pixel(at(x, y));
                     captionPixels += qBlue(pixel) > qRed(pixel) + 60;
                 }
