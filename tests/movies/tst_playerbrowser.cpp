@@ -237,6 +237,20 @@ private slots:
                 [&](const QImage& image) { return near(image.pixel(progressStart), expectedColor, 8); },
                 &shot, 10000);
             QVERIFY2(progressing, qPrintable("progress bar start is " + hex(shot.pixel(progressStart))));
+
+            if (autoStart != "1") {
+                // Stop rewinds, the bar empties; play goes on from the start.
+                auto barIs = [&](QRgb color) {
+                    return waitForPicture(
+                        [&](const QImage& image) { return near(image.pixel(progressStart), color, 8); },
+                        &shot, 10000);
+                };
+                tab->Click(at(layout.stopButton.CenterX(), layout.stopButton.CenterY()));
+                QVERIFY2(barIs(swf::PlayerColors::Track),
+                         qPrintable("after stop " + hex(shot.pixel(progressStart))));
+                tab->Click(at(layout.playButton.CenterX(), layout.playButton.CenterY()));
+                QVERIFY2(barIs(expectedColor), qPrintable("after play " + hex(shot.pixel(progressStart))));
+            }
         } catch (const BrowserError& failure) {
             QFAIL(failure.what());
         }
