@@ -43,6 +43,8 @@ PlayerLayout LayoutPlayer(const PlayerSize& size)
 
 namespace {
 
+using namespace script;
+
 // Instance names shared by the display list and the script.
 const char* const VideoName = "video";
 const char* const ProgressName = "progress";
@@ -110,25 +112,15 @@ Bytes Place(std::uint16_t depth, std::uint16_t character, const Box& box, const 
     return PlaceObject2({depth, character, TwipPoint(box.x, box.y), name});
 }
 
-// The frame script: reads the eight player variables from the timeline,
-// colours the buttons, wires them to a NetStream that plays the clip, and
-// keeps the progress bar and time up to date.
-Bytes PlayerScript()
+// Functions the rest of the script calls.
+Block HelperFunctions()
 {
-    using namespace script;
     const Expr ns = Var("ns");
     const Expr playButton = Var(PlayButtonName);
-    const Expr stopButton = Var(StopButtonName);
-    const Expr rgb = Var("buttonRgb");
-    auto paint = [](Expr clip, Expr color) { return Do(Method(New("Color", {clip}), "setRGB", {color})); };
     auto startsWith = [](Expr text, const char* prefix) {
         return Equals(Method(text, "indexOf", {Str(prefix)}), Num(0));
     };
-    const int luma = PlayerColors::IconContrastLuma * 1000;
-
-    const Block body = {
-        Stop(),
-
+    return {
         // A missing variable reads as the empty text.
         Set("textOf", Function({"value"},
                                {
@@ -199,7 +191,17 @@ Bytes PlayerScript()
                                    Do(Method(ns, "seek", {Num(0)})),
                                    Do(Call("showPlaying", {Bool(false)})),
                                })),
+    };
+}
 
+Block SettingsAndColors()
+{
+    const Expr playButton = Var(PlayButtonName);
+    const Expr stopButton = Var(StopButtonName);
+    const Expr rgb = Var("buttonRgb");
+    auto paint = [](Expr clip, Expr color) { return Do(Method(New("Color", {clip}), "setRGB", {color})); };
+    const int luma = PlayerColors::IconContrastLuma * 1000;
+    return {
         // The page's settings. The page writes the clip as flvs\name.flv.
         Set("streamUrl",
             Method(Method(Call("textOf", {Var("file")}), "split", {Str("\\")}), "join", {Str("/")})),
@@ -223,7 +225,15 @@ Bytes PlayerScript()
         paint(Member(playButton, PlayIconName), Var("iconRgb")),
         paint(Member(playButton, PauseIconName), Var("iconRgb")),
         paint(Member(stopButton, StopIconName), Var("iconRgb")),
+    };
+}
 
+Block Playback()
+{
+    const Expr ns = Var("ns");
+    const Expr playButton = Var(PlayButtonName);
+    const Expr stopButton = Var(StopButtonName);
+    return {
         // Progressive download: a NetStream over a null connection.
         Set("nc", New("NetConnection", {})),
         Do(Method(Var("nc"), "connect", {Null()})),
@@ -277,7 +287,12 @@ Bytes PlayerScript()
                                       })}),
                            })),
         SetMember(stopButton, "onRelease", Function({}, {If(Var("started"), {Do(Call("rewind", {}))})})),
+    };
+}
 
+Block Link()
+{
+    return {
         // The link caption, underlined, opening the address in a new window.
         SetMember(Var(LinkName), "_visible", Equals(Var("isLink"), Str("1"))),
         SetMember(Member(Var(LinkName), LabelName), "text", Call("textOf", {Var("linkCaption")})),
@@ -291,7 +306,14 @@ Bytes PlayerScript()
                                If(Not(Equals(Var("linkAddress"), Str(""))),
                                   {GetUrl(Var("linkAddress"), Str("_blank"))}),
                            })),
+    };
+}
 
+Block ProgressAndStart()
+{
+    const Expr ns = Var("ns");
+    const Expr playButton = Var(PlayButtonName);
+    return {
         Set("onEnterFrame",
             Function({},
                      {
@@ -311,8 +333,17 @@ Bytes PlayerScript()
         Do(Call("showPlaying", {Bool(false)})),
         If(Equals(Var("autoStart"), Str("1")), {Do(Method(playButton, "onRelease", {}))}),
     };
+}
+
+// The frame script: reads the eight player variables from the timeline,
+// colours the buttons, wires them to a NetStream that plays the clip, and
+// keeps the progress bar and time up to date.
+Bytes PlayerScript()
+{
     ActionWriter out;
-    EmitBlock(out, body);
+    for (const Block& part :
+         {Block{Stop()}, HelperFunctions(), SettingsAndColors(), Playback(), Link(), ProgressAndStart()})
+        EmitBlock(out, part);
     return out.Finish();
 }
 
