@@ -102,19 +102,20 @@ HeadlessChromium::~HeadlessChromium()
         }
         readable.reset();
         // Give the browser a moment to end by itself, then end what is left
-        // of its process group.
+        // of its process group. It is reaped only after that, so the group's
+        // id cannot have passed to anyone else meanwhile.
         QElapsedTimer clock;
         clock.start();
-        int status = 0;
-        pid_t ended = 0;
-        while ((ended = waitpid(pid, &status, WNOHANG)) == 0 && clock.elapsed() < 5000) {
+        siginfo_t info{};
+        while (waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0 &&
+               clock.elapsed() < 5000) {
             QEventLoop loop;
             QTimer::singleShot(20, &loop, &QEventLoop::quit);
             loop.exec();
         }
         kill(-pid, SIGKILL);
-        if (ended == 0)
-            waitpid(pid, &status, 0);
+        int status = 0;
+        waitpid(pid, &status, 0);
     }
     if (toBrowser >= 0)
         close(toBrowser);
