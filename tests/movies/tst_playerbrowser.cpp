@@ -1,0 +1,322 @@
+// The player movies in a browser of today: the page the program writes,
+// served on loopback beside the movies and a clip converted by conv, opened in
+// Debian's headless Chromium with self-hosted Ruffle. Checks what a visitor
+// sees: the player at the page's size, buttons in the chosen colour, the
+// caption, the clip's frames after play, and the link's new window.
+#include "browser/HeadlessChromium.h"
+#include "browser/PlayerSite.h"
+#include "player/PlayerPage.h"
+#include "support/Media.h"
+#include "support/TestSupport.h"
+#include "swfgen/PlayerMovie.h"
+
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace {
+
+// The test video: two large areas of known colour, top and bottom, with a
+// tone, as a camera writes it; the converter turns it into the clip.
+constexpr QRgb ClipTop = 0xE0C020;
+constexpr QRgb ClipBottom = 0x2040C0;
+const char* const ClipPicture =
+    "color=c=0xE0C020:s=320x120:r=25[top];color=c=0x2040C0:s=320x120:r=25[bottom];[top][bottom]vstack";
+constexpr int ClipSeconds = 6;
+
+// Colours survive the video codec and the renderer's smoothing only roughly.
+bool near(QRgb pixel, QRgb expected, int tolerance = 40)
+{
+    return std::abs(qRed(pixel) - qRed(expected)) <= tolerance &&
+           std::abs(qGreen(pixel) - qGreen(expected)) <= tolerance &&
+           std::abs(qBlue(pixel) - qBlue(expected)) <= tolerance;
+}
+
+QString hex(QRgb pixel)
+{
+    return QString::asprintf("%06X", pixel & 0xFFFFFF);
+}
+
+PlayerPageSettings pageSettings(int size, const std::string& color, const std::string& autoStart,
+                                const std::string& isLink, const std::string& webPage)
+{
+    return {PlayerSizes[size], "clip.flv", std::to_string(ClipSeconds), color, "2", autoStart, isLink,
+            "Ombrix Zidad",    webPage};
+}
+
+}  // namespace
+
+class PlayerBrowserTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir work;
+    std::unique_ptr<PlayerSite> site;
+    std::unique_ptr<HeadlessChromium> browser;
+    std::unique_ptr<BrowserTab> tab;
+    QStringList rufflesWords;  // Ruffle's warnings and errors over all cases
+
+    // The player of the written page, loaded, checked for Ruffle's error
+    // panel, and with its frame script run: its buttons show the colour.
+    // Returns the player's top-left corner in the viewport.
+    QPoint openPage(const PlayerPageSettings& settings, int sizeIndex, QRgb buttonColor)
+    {
+        if (!site->WritePage(PlayerPageText(settings)))
+            throw BrowserError("cannot write the page");
+        tab->Open(site->HarnessUrl());
+        if (!tab->WaitForConsole("Loaded SWF", 30000))
+            throw BrowserError("Ruffle did not load the movie:\n" + consoleText());
+        const QRect player = FramedPlayerRect(*tab);
+        const swf::PlayerSize& size = swf::PlayerSizes()[sizeIndex];
+        if (player.size() != QSize(size.stageWidth, size.stageHeight))
+            throw BrowserError(
+                QString("player drawn at %1x%2").arg(player.width()).arg(player.height()).toStdString());
+        const QString panic = FramedPanicText(*tab);
+        if (!panic.isEmpty())
+            throw BrowserError("Ruffle's error panel: " + panic.toStdString());
+
+        const swf::PlayerLayout layout = swf::LayoutPlayer(size);
+        const QPoint playFace =
+            player.topLeft() + QPoint(layout.playButton.x + 4, layout.playButton.CenterY());
+        const QPoint stopFace =
+            player.topLeft() + QPoint(layout.stopButton.x + 4, layout.stopButton.CenterY());
+        QImage shot;
+        const bool painted = waitForPicture(
+            [&](const QImage& image) {
+                return near(image.pixel(playFace), buttonColor, 8) &&
+                       near(image.pixel(stopFace), buttonColor, 8);
+            },
+            &shot, 10000);
+        if (!painted)
+            throw BrowserError(
+                ("buttons are " + hex(shot.pixel(playFace)) + " and " + hex(shot.pixel(stopFace)))
+                    .toStdString());
+        return player.topLeft();
+    }
+
+    // Waits until a screenshot satisfies the check; the last one is kept.
+    bool waitForPicture(const std::function<bool(const QImage&)>& check, QImage* last, int timeoutMs)
+    {
+        return browser->WaitUntil(
+            [&] {
+                *last = tab->Screenshot();
+                return check(*last);
+            },
+            timeoutMs);
+    }
+
+    std::string consoleText() const { return tab->ConsoleLines().join('\n').toStdString(); }
+
+    void keepRuffleWords()
+    {
+        for (const QString& line : tab->ConsoleLines()) {
+            if ((line.contains("WARN") || line.contains("ERROR") || line.startsWith("exception")) &&
+                !rufflesWords.contains(line))
+                rufflesWords << line;
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFileInfo::exists(OZ_RUFFLE_FOLDER "/ruffle.js"),
+                 "Ruffle is not installed: run tools/ensure-ruffle (./test does)");
+        QVERIFY2(QFileInfo::exists("/usr/bin/chromium"), "Debian's chromium is not installed");
+        site = std::make_unique<PlayerSite>(work.filePath("site"), OZ_PROGRAM_FOLDER, OZ_RUFFLE_FOLDER);
+        QString error;
+        QVERIFY2(site->Start(&error), qPrintable(error));
+        const QString video = work.filePath("camera clip.avi");
+        error = TestSupport::MakeClip(
+            video,
+            {"-f", "lavfi", "-i", ClipPicture, "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000"},
+            {"-t", QString::number(ClipSeconds), "-c:v", "mpeg4", "-q:v", "3", "-c:a", "mp2", "-ar", "48000",
+             "-ac", "2", "-b:a", "192k"});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY2(site->ConvertClip(video, "clip.flv", &error), qPrintable(error));
+        try {
+            browser = std::make_unique<HeadlessChromium>(work.filePath("browser"));
+            browser->Call("Target.setDiscoverTargets", {{"discover", true}});
+            tab = std::make_unique<BrowserTab>(*browser, PlayerSite::Viewport());
+        } catch (const BrowserError& failure) {
+            QFAIL(failure.what());
+        }
+    }
+
+    void cleanupTestCase()
+    {
+        for (const QString& line : rufflesWords)
+            qInfo("Ruffle said: %s", qPrintable(line.left(200)));
+        tab.reset();
+        browser.reset();
+    }
+
+    void cleanup() { keepRuffleWords(); }
+
+    void player_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("color");
+        QTest::addColumn<uint>("expectedColor");
+        QTest::addColumn<QString>("autoStart");
+        QTest::addColumn<QString>("isLink");
+
+        QTest::addColumn<QString>("clipLength");
+        QTest::addColumn<QString>("caption");
+
+        QTest::newRow("160x120, red, starts by itself") << 0 << "FF0000" << 0xFF0000u << "1"
+                                                        << "1"
+                                                        << "6"
+                                                        << "Ombrix Zidad";
+        QTest::newRow("320x240, typed light grey, waits for play, caption with & and quotes")
+            << 2 << "c0c0c0" << 0xC0C0C0u << ""
+            << "1"
+            << "6"
+            << "Tom & Jerry's \"best\" 100%+";
+        // Without a usable length the clip's own duration drives the bar.
+        QTest::newRow("640x480, empty colour gives black, no link, length not a number")
+            << 3 << "" << 0x000000u << "1"
+            << "0"
+            << "six"
+            << "Ombrix Zidad";
+    }
+
+    void player()
+    {
+        QFETCH(int, size);
+        QFETCH(QString, color);
+        QFETCH(uint, expectedColor);
+        QFETCH(QString, autoStart);
+        QFETCH(QString, isLink);
+        QFETCH(QString, clipLength);
+        QFETCH(QString, caption);
+        const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[size]);
+        PlayerPageSettings settings =
+            pageSettings(size, color.toStdString(), autoStart.toStdString(), isLink.toStdString(),
+                         site->Url("/linked.html").toStdString());
+        settings.ClipLength = clipLength.toStdString();
+        settings.LinkCaption = caption.toStdString();
+        try {
+            const QPoint origin = openPage(settings, size, expectedColor);
+            auto at = [&](int x, int y) { return origin + QPoint(x, y); };
+            const QPoint videoTop = at(layout.video.CenterX(), layout.video.y + layout.video.height / 4);
+            const QPoint videoBottom =
+                at(layout.video.CenterX(), layout.video.y + 3 * layout.video.height / 4);
+            const QPoint progressStart = at(layout.progress.x + 2, layout.progress.CenterY());
+
+            QImage shot = tab->Screenshot();
+
+            int captionPixels = 0;
+            const swf::Box& line = layout.caption;
+            for (int y = line.y; y < line.y + line.height; ++y) {
+                for (int x = line.x; x < line.x + line.width; ++x) {
+                    const QRgb pixel = shot.pixel(at(x, y));
+                    captionPixels += qBlue(pixel) > qRed(pixel) + 60;
+                }
+            }
+            if (isLink == "1")
+                QVERIFY2(captionPixels > 30, qPrintable(QString("caption pixels: %1").arg(captionPixels)));
+            else
+                QCOMPARE(captionPixels, 0);
+
+            if (autoStart != "1") {
+                QVERIFY2(!near(shot.pixel(videoTop), ClipTop), "the clip plays before the play button");
+                tab->Click(at(layout.playButton.CenterX(), layout.playButton.CenterY()));
+            }
+            const bool playing = waitForPicture(
+                [&](const QImage& image) {
+                    return near(image.pixel(videoTop), ClipTop) && near(image.pixel(videoBottom), ClipBottom);
+                },
+                &shot, 20000);
+            QVERIFY2(playing,
+                     qPrintable("video area shows " + hex(shot.pixel(videoTop)) + " over " +
+                                hex(shot.pixel(videoBottom)) + "\n" + QString::fromStdString(consoleText())));
+            // The bar fills from the left as the clip plays against clipLength.
+            const bool progressing = waitForPicture(
+                [&](const QImage& image) { return near(image.pixel(progressStart), expectedColor, 8); },
+                &shot, 10000);
+            QVERIFY2(progressing, qPrintable("progress bar start is " + hex(shot.pixel(progressStart))));
+
+            if (autoStart != "1") {
+                // Stop rewinds, the bar empties; play goes on from the start.
+                auto barIs = [&](QRgb color) {
+                    return waitForPicture(
+                        [&](const QImage& image) { return near(image.pixel(progressStart), color, 8); },
+                        &shot, 10000);
+                };
+                tab->Click(at(layout.stopButton.CenterX(), layout.stopButton.CenterY()));
+                QVERIFY2(barIs(swf::PlayerColors::Track),
+                         qPrintable("after stop " + hex(shot.pixel(progressStart))));
+                tab->Click(at(layout.playButton.CenterX(), layout.playButton.CenterY()));
+                QVERIFY2(barIs(expectedColor), qPrintable("after play " + hex(shot.pixel(progressStart))));
+            }
+        } catch (const BrowserError& failure) {
+            QFAIL(failure.what());
+        }
+    }
+
+    // The caption opens webPage, as the movie received it from the page
+    // (decoded from the page's percent-encoding), in a new window; an
+    // address that is not a web or mail address opens nothing.
+    void linkOpensNewWindow()
+    {
+        const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[1]);
+        const QPoint captionAt(layout.caption.CenterX(), layout.caption.CenterY());
+        // A new window shows up first as a blank page, then with its address.
+        auto newWindow = [](const QJsonObject& event) {
+            const QJsonObject target = event.value("params").toObject().value("targetInfo").toObject();
+            const QString method = event.value("method").toString();
+            return (method == "Target.targetCreated" || method == "Target.targetInfoChanged") &&
+                           target.value("type") == "page"
+                       ? target.value("url").toString()
+                       : QString();
+        };
+        const QString address = site->Url("/linked.html?from=player&clip=1");
+        try {
+            const qsizetype before = browser->Events().size();
+            QPoint origin = openPage(pageSettings(1, "008000", "", "1", "javascript:alert(1)"), 1, 0x008000);
+            tab->Click(origin + captionAt);
+
+            origin = openPage(pageSettings(1, "008000", "", "1", address.toStdString()), 1, 0x008000);
+            tab->Click(origin + captionAt);
+            const auto opened = browser->WaitForEvent(
+                [&](const QJsonObject& event) { return newWindow(event) == address; }, 10000);
+            QVERIFY2(opened, qPrintable("no new window for " + address));
+            browser->Call(
+                "Target.closeTarget",
+                {{"targetId",
+                  opened->value("params").toObject().value("targetInfo").toObject().value("targetId")}});
+            for (qsizetype i = before; i < browser->Events().size(); ++i)
+                QVERIFY2(!newWindow(browser->Events()[i]).startsWith("javascript"),
+                         "a javascript: address opened");
+        } catch (const BrowserError& failure) {
+            QFAIL(failure.what());
+        }
+    }
+
+    // A clip that is not there: Ruffle reports the failed load, and the
+    // player stays whole, its buttons coloured, its video area empty.
+    void missingClip()
+    {
+        const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[1]);
+        PlayerPageSettings settings = pageSettings(1, "0000FF", "1", "1", "http://127.0.0.1/");
+        settings.ClipFile = "missing.flv";
+        try {
+            const QPoint origin = openPage(settings, 1, 0x0000FF);
+            QVERIFY2(tab->WaitForConsole("Error during netstream load", 10000), consoleText().c_str());
+            QVERIFY(FramedPanicText(*tab).isEmpty());
+            const QPoint playFace = origin + QPoint(layout.playButton.x + 4, layout.playButton.CenterY());
+            const QImage shot = tab->Screenshot();
+            QVERIFY(near(shot.pixel(playFace), 0x0000FF, 8));
+            const QPoint video = origin + QPoint(layout.video.CenterX(), layout.video.CenterY());
+            QVERIFY2(near(shot.pixel(video), swf::PlayerColors::VideoFrame, 8),
+                     qPrintable(hex(shot.pixel(video))));
+        } catch (const BrowserError& failure) {
+            QFAIL(failure.what());
+        }
+    }
+};
+
+OZ_TEST_MAIN(PlayerBrowserTest)
+#include "tst_playerbrowser.moc"
