@@ -21,7 +21,8 @@ inline constexpr std::size_t MaxLineLength = 1024 * 1024;
 // The bytes at `data` must be followed by a NUL (data[size] == 0), which
 // ends the scans at the end of the read.
 template <class Stop, class Complete>
-void SplitIntoLines(std::string& line, const char* data, std::size_t size, Stop&& stop, Complete&& complete)
+void SplitIntoLines(std::string& line, const char* data, std::size_t size, Stop&& stop, Complete&& complete,
+                    std::size_t maxLength = MaxLineLength)
 {
     const char* at = data;
     const char* const end = data + size;
@@ -29,10 +30,10 @@ void SplitIntoLines(std::string& line, const char* data, std::size_t size, Stop&
         // The text up to the next CR, LF or NUL.
         const char* const textEnd = at + std::strcspn(at, "\r\n");
         while (at < textEnd) {
-            const std::size_t take = std::min<std::size_t>(MaxLineLength - line.size(), textEnd - at);
+            const std::size_t take = std::min<std::size_t>(maxLength - line.size(), textEnd - at);
             line.append(at, take);
             at += take;
-            if (line.size() == MaxLineLength)
+            if (line.size() == maxLength)
                 complete(line);
         }
         if (at == end)

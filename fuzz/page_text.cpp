@@ -114,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     for (std::size_t i = 1; i < 8; ++i) {
         const std::string prefix = std::string(keys[i - 1]) + "=";
-        if (parts[i].compare(0, prefix.size(), prefix) != 0 || decode(parts[i].substr(prefix.size())) != values[i])
+        if (parts[i].compare(0, prefix.size(), prefix) != 0 ||
+            decode(parts[i].substr(prefix.size())) != values[i])
             std::abort();
     }
     return 0;
