@@ -102,7 +102,8 @@ void step(const std::string& command, const std::string& argument)
             left -= now;
         }
     } else if (command == "garbage") {
-        static const char bytes[] = "\0\xff\xfe junk \xc3\x28 \0  Duration: 00:00:04.00, start\0\n\xed\xa0\x80\r\n";
+        static const char bytes[] =
+            "\0\xff\xfe junk \xc3\x28 \0  Duration: 00:00:04.00, start\0\n\xed\xa0\x80\r\n";
         writeAll(2, bytes, sizeof bytes - 1);
     } else if (command == "crash") {
         std::raise(SIGSEGV);

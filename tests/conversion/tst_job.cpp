@@ -23,11 +23,6 @@ using namespace TestSupport;
 
 namespace {
 
-TApplication& app()
-{
-    return *static_cast<TApplication*>(QCoreApplication::instance());
-}
-
 const std::string Started = "Converting is started. Click \"OK\" to continue";
 const std::string ReadOnly = "Input file is read only";
 const std::string HasErrors = "The input video file has errors. Please check video file.";
@@ -113,11 +108,11 @@ private slots:
             return chosen;
         });
         useFakeConverter();
-        StartProgram(app());
+        StartProgram(App());
     }
     void cleanup()
     {
-        app().DestroyForms();
+        App().DestroyForms();
         Dialogs::SetOpenFileHandler(std::move(previousOpen));
         dialogs.reset();
         folder.reset();

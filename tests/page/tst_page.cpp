@@ -20,20 +20,6 @@ using namespace TestSupport;
 
 namespace {
 
-TApplication& app()
-{
-    return *static_cast<TApplication*>(QCoreApplication::instance());
-}
-
-template <class T>
-T* control(const char* name)
-{
-    auto* found = Form3->findChild<T*>(name);
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
-
 QByteArray readFile(const QString& path)
 {
     QFile file(path);
@@ -42,24 +28,24 @@ QByteArray readFile(const QString& path)
 
 void chooseBuffer(int index)
 {
-    auto* group = control<TRadioGroup>("RadioGroup1");
+    auto* group = Control<TRadioGroup>(Form3, "RadioGroup1");
     QTest::mouseClick(group->findChildren<QAbstractButton*>()[index], Qt::LeftButton);
 }
 
 void clickCell(int index)
 {
-    auto* grid = control<TColorGrid>("ColorGrid1");
+    auto* grid = Control<TColorGrid>(Form3, "ColorGrid1");
     QTest::mouseClick(grid, Qt::LeftButton, {}, grid->CellRect(index).center());
 }
 
 void clickBox(const char* name)
 {
-    QTest::mouseClick(control<QCheckBox>(name), Qt::LeftButton, {}, QPoint(8, 8));
+    QTest::mouseClick(Control<QCheckBox>(Form3, name), Qt::LeftButton, {}, QPoint(8, 8));
 }
 
 void typeInto(const char* name, const QString& text)
 {
-    auto* edit = control<QLineEdit>(name);
+    auto* edit = Control<QLineEdit>(Form3, name);
     QTest::mouseClick(edit, Qt::LeftButton);
     QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(edit, Qt::Key_Backspace);
@@ -69,7 +55,7 @@ void typeInto(const char* name, const QString& text)
 
 void generate()
 {
-    QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(Form3, "Button1"), Qt::LeftButton);
     QCoreApplication::processEvents();
 }
 
@@ -99,7 +85,7 @@ private slots:
         folder = std::make_unique<TempProgramFolder>();
         dialogs = std::make_unique<DialogRecorder>();
         pagePath = folder->QPath() + "html/TempHtml.html";
-        StartProgram(app());
+        StartProgram(App());
         Form1->FlvFileName = "holiday.flv";
         Form1->ClipLength = "3723";
         Form1->hide();
@@ -109,14 +95,14 @@ private slots:
     }
     void cleanup()
     {
-        app().DestroyForms();
+        App().DestroyForms();
         dialogs.reset();
         folder.reset();
     }
 
     void theDesignsExamplePage()
     {
-        control<QComboBox>("ComboBox1")->setCurrentIndex(0);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(0);
         chooseBuffer(1);
         clickCell(9);
         generate();
@@ -148,7 +134,7 @@ private slots:
         QFETCH(int, size);
         QFETCH(int, buffer);
         QFETCH(QByteArray, expected);
-        control<QComboBox>("ComboBox1")->setCurrentIndex(size);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(size);
         chooseBuffer(buffer);
         generate();
         for (const QByteArray& part : expected.split('|'))
@@ -174,7 +160,7 @@ private slots:
 
     void aSizeWithoutABufferTime()
     {
-        control<QComboBox>("ComboBox1")->setCurrentIndex(3);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(3);
         generate();
         QCOMPARE(dialogs->Texts(), std::vector<std::string>{"Please select buffer time"});
         QVERIFY(!QFile::exists(pagePath));
@@ -196,7 +182,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(bool, accepted);
         chooseBuffer(0);
-        auto* combo = control<QComboBox>("ComboBox1");
+        auto* combo = Control<QComboBox>(Form3, "ComboBox1");
         QTest::mouseClick(combo->lineEdit(), Qt::LeftButton);
         QTest::keyClick(combo->lineEdit(), Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(combo->lineEdit(), Qt::Key_Backspace);
@@ -213,7 +199,7 @@ private slots:
 
     void autoStartOffLeavesItsValueEmpty()
     {
-        control<QComboBox>("ComboBox1")->setCurrentIndex(0);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(0);
         chooseBuffer(1);
         clickBox("CheckBox1");
         generate();
@@ -222,10 +208,10 @@ private slots:
 
     void linkOffStillWritesCaptionAndAddress()
     {
-        control<QComboBox>("ComboBox1")->setCurrentIndex(0);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(0);
         chooseBuffer(1);
         clickBox("CheckBox2");
-        QVERIFY(!control<QLineEdit>("Edit1")->isVisible());
+        QVERIFY(!Control<QLineEdit>(Form3, "Edit1")->isVisible());
         generate();
         QCOMPARE(occurrences(page(),
                              "&isLink=0&linkCaption=Ombrix Zidad&webPage=http://www.ombrixzidad.example/\""),
@@ -234,7 +220,7 @@ private slots:
 
     void typedColourThenGridColour()
     {
-        control<QComboBox>("ComboBox1")->setCurrentIndex(0);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(0);
         chooseBuffer(1);
         typeInto("Edit3", "ff8000");
         generate();
@@ -246,9 +232,9 @@ private slots:
 
     void aColourTypedJustBeforeTheClickCounts()
     {
-        control<QComboBox>("ComboBox1")->setCurrentIndex(0);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(0);
         chooseBuffer(1);
-        auto* edit = control<QLineEdit>("Edit3");
+        auto* edit = Control<QLineEdit>(Form3, "Edit3");
         QTest::mouseClick(edit, Qt::LeftButton);
         QTest::keyClicks(edit, "00ff00");
         generate();  // the click leaves Edit3 first
@@ -257,9 +243,10 @@ private slots:
 
     void valuesThatWouldBreakThePageAreEncoded()
     {
-        control<QComboBox>("ComboBox1")->setCurrentIndex(0);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(0);
         chooseBuffer(1);
-        control<QLineEdit>("Edit1")->setText(QString::fromUtf8("Tom & \"Jerry\" <b>#1</b> 100% 'ü'+\\"));
+        Control<QLineEdit>(Form3, "Edit1")
+            ->setText(QString::fromUtf8("Tom & \"Jerry\" <b>#1</b> 100% 'ü'+\\"));
         typeInto("Edit2", "http://shop.example/a?x=1&y=2#top");
         Form1->FlvFileName = "my\"clip.flv";
         generate();
@@ -273,7 +260,7 @@ private slots:
 
     void twoPressesWriteTheSameBytes()
     {
-        control<QComboBox>("ComboBox1")->setCurrentIndex(2);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(2);
         chooseBuffer(2);
         generate();
         const QByteArray first = page();
@@ -292,7 +279,7 @@ private slots:
     void aMissingHtmlFolderReachesTheErrorBox()
     {
         QVERIFY(QDir(folder->QPath() + "html").removeRecursively());
-        control<QComboBox>("ComboBox1")->setCurrentIndex(0);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(0);
         chooseBuffer(1);
         generate();
         QCOMPARE(dialogs->Messages.size(), std::size_t(1));
@@ -315,7 +302,7 @@ private slots:
         earlier.close();
         QVERIFY(::chmod(pagePath.toLocal8Bit(), 0444) == 0);
         RootOverrideOff asAnOrdinaryUser;
-        control<QComboBox>("ComboBox1")->setCurrentIndex(0);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(0);
         chooseBuffer(1);
         generate();
         QCOMPARE(dialogs->Messages.size(), std::size_t(1));

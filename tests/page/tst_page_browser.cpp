@@ -23,17 +23,6 @@ using namespace TestSupport;
 
 namespace {
 
-TApplication& app()
-{
-    return *static_cast<TApplication*>(QCoreApplication::instance());
-}
-
-template <class T>
-T* control(const char* name)
-{
-    return Form3->findChild<T*>(name);
-}
-
 // Loads the page in a frame and reports what the browser made of it, as
 // base64 JSON so that the document dump does not escape it.
 const char* const Harness = R"(<!DOCTYPE html>
@@ -148,17 +137,17 @@ private slots:
         QFETCH(QString, clip);
         TempProgramFolder folder;
         DialogRecorder dialogs;
-        StartProgram(app());
+        StartProgram(App());
         Form1->FlvFileName = clip.toStdString();
         Form1->ClipLength = "95";
         Form1->hide();
         Form3->show();
-        control<QComboBox>("ComboBox1")->setCurrentIndex(1);
-        control<TRadioGroup>("RadioGroup1")->setItemIndex(2);
-        control<QLineEdit>("Edit1")->setText(caption);
-        control<QLineEdit>("Edit2")->setText(address);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(1);
+        Control<TRadioGroup>(Form3, "RadioGroup1")->setItemIndex(2);
+        Control<QLineEdit>(Form3, "Edit1")->setText(caption);
+        Control<QLineEdit>(Form3, "Edit2")->setText(address);
         Form3->Button1Click();
-        app().DestroyForms();
+        App().DestroyForms();
         QCOMPARE(dialogs.Texts(), std::vector<std::string>{"Web page is built"});
 
         const QJsonObject report = readInBrowser(folder.QPath());

@@ -17,33 +17,19 @@ using namespace TestSupport;
 
 namespace {
 
-TApplication& app()
-{
-    return *static_cast<TApplication*>(QCoreApplication::instance());
-}
-
-template <class T>
-T* control(const char* name)
-{
-    auto* found = Form3->findChild<T*>(name);
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
-
 QLineEdit* edit3()
 {
-    return control<QLineEdit>("Edit3");
+    return Control<QLineEdit>(Form3, "Edit3");
 }
 
 TColorGrid* grid()
 {
-    return control<TColorGrid>("ColorGrid1");
+    return Control<TColorGrid>(Form3, "ColorGrid1");
 }
 
 QColor swatch()
 {
-    return control<QWidget>("Panel1")->palette().color(QPalette::Window);
+    return Control<QWidget>(Form3, "Panel1")->palette().color(QPalette::Window);
 }
 
 void showSettings()
@@ -81,26 +67,26 @@ class SettingsTest : public QObject {
 private slots:
     void init()
     {
-        StartProgram(app());
+        StartProgram(App());
         showSettings();
     }
-    void cleanup() { app().DestroyForms(); }
+    void cleanup() { App().DestroyForms(); }
 
     void choicesWithoutAnyUserAction()
     {
-        auto* combo = control<QComboBox>("ComboBox1");
+        auto* combo = Control<QComboBox>(Form3, "ComboBox1");
         QCOMPARE(combo->currentText(), QString("Please choose"));
         QCOMPARE(combo->currentIndex(), -1);
         QCOMPARE(combo->count(), 4);
         QCOMPARE(combo->itemText(0), QString("Player with 160x120 video size"));
         QCOMPARE(combo->itemText(3), QString("Player with 640x480 video size"));
-        QCOMPARE(control<TRadioGroup>("RadioGroup1")->ItemIndex(), -1);
+        QCOMPARE(Control<TRadioGroup>(Form3, "RadioGroup1")->ItemIndex(), -1);
         QCOMPARE(grid()->Selection(), 0);
         QCOMPARE(SmeniBoja(grid()->Selection()), std::string("000000"));
-        QVERIFY(control<QCheckBox>("CheckBox1")->isChecked());
-        QVERIFY(control<QCheckBox>("CheckBox2")->isChecked());
-        QCOMPARE(control<QLineEdit>("Edit1")->text(), QString("Ombrix Zidad"));
-        QCOMPARE(control<QLineEdit>("Edit2")->text(), QString("http://www.ombrixzidad.example/"));
+        QVERIFY(Control<QCheckBox>(Form3, "CheckBox1")->isChecked());
+        QVERIFY(Control<QCheckBox>(Form3, "CheckBox2")->isChecked());
+        QCOMPARE(Control<QLineEdit>(Form3, "Edit1")->text(), QString("Ombrix Zidad"));
+        QCOMPARE(Control<QLineEdit>(Form3, "Edit2")->text(), QString("http://www.ombrixzidad.example/"));
         QCOMPARE(edit3()->text(), QString());
         QVERIFY(!CustomColorValid);
     }
@@ -216,7 +202,7 @@ private slots:
         // A good colour is taken before the button's own work: here the
         // page writer's size check speaks after it.
         typeColour("0000ff", false);
-        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(Form3, "Button1"), Qt::LeftButton);
         QVERIFY(CustomColorValid);
         QCOMPARE(dialogs.Texts(), std::vector<std::string>{"Please select video size"});
 
@@ -224,50 +210,50 @@ private slots:
         // message.
         dialogs.Messages.clear();
         typeColour("FFF", false);
-        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(Form3, "Button1"), Qt::LeftButton);
         QCOMPARE(dialogs.Texts(),
                  std::vector<std::string>{"Please enter 6 digit hexadecimal number (e.g. FFFFFF for white)"});
         QVERIFY(!CustomColorValid);
-        QVERIFY(!control<QPushButton>("Button1")->isDown());
+        QVERIFY(!Control<QPushButton>(Form3, "Button1")->isDown());
         // The next click, after the event loop has run as it does between
         // two clicks of a user, works as usual.
         QCoreApplication::processEvents();
-        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(Form3, "Button1"), Qt::LeftButton);
         QCOMPARE(dialogs.Texts().back(), std::string("Please select video size"));
     }
 
     void theLinkBoxUnchecksAndChecks()
     {
-        auto* box = control<QCheckBox>("CheckBox2");
-        control<QLineEdit>("Edit1")->setText("My caption");
+        auto* box = Control<QCheckBox>(Form3, "CheckBox2");
+        Control<QLineEdit>(Form3, "Edit1")->setText("My caption");
         const char* linked[] = {"Label7", "Edit1", "Label8", "Edit2"};
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
         QVERIFY(!box->isChecked());
         for (const char* name : linked)
-            QVERIFY2(!control<QWidget>(name)->isVisible(), name);
-        QVERIFY(control<QWidget>("Label9")->isVisible());
+            QVERIFY2(!Control<QWidget>(Form3, name)->isVisible(), name);
+        QVERIFY(Control<QWidget>(Form3, "Label9")->isVisible());
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
         QVERIFY(box->isChecked());
         for (const char* name : linked)
-            QVERIFY2(control<QWidget>(name)->isVisible(), name);
-        QCOMPARE(control<QLineEdit>("Edit1")->text(), QString("My caption"));
-        QCOMPARE(control<QLineEdit>("Edit2")->text(), QString("http://www.ombrixzidad.example/"));
+            QVERIFY2(Control<QWidget>(Form3, name)->isVisible(), name);
+        QCOMPARE(Control<QLineEdit>(Form3, "Edit1")->text(), QString("My caption"));
+        QCOMPARE(Control<QLineEdit>(Form3, "Edit2")->text(), QString("http://www.ombrixzidad.example/"));
     }
 
     void settingsPersistAcrossConversions()
     {
         DialogRecorder dialogs;
-        auto* combo = control<QComboBox>("ComboBox1");
+        auto* combo = Control<QComboBox>(Form3, "ComboBox1");
         combo->setCurrentIndex(2);
-        auto* group = control<TRadioGroup>("RadioGroup1");
+        auto* group = Control<TRadioGroup>(Form3, "RadioGroup1");
         QTest::mouseClick(group->findChildren<QAbstractButton*>()[3], Qt::LeftButton);
         QCOMPARE(group->ItemIndex(), 3);
         clickCell(13);
         typeColour("abcdef");
-        QTest::mouseClick(control<QCheckBox>("CheckBox1"), Qt::LeftButton, {}, QPoint(8, 8));
-        QVERIFY(!control<QCheckBox>("CheckBox1")->isChecked());
+        QTest::mouseClick(Control<QCheckBox>(Form3, "CheckBox1"), Qt::LeftButton, {}, QPoint(8, 8));
+        QVERIFY(!Control<QCheckBox>(Form3, "CheckBox1")->isChecked());
 
-        QTest::mouseClick(control<QPushButton>("Button2"), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(Form3, "Button2"), Qt::LeftButton);
         QVERIFY(!Form3->isVisible());
         QVERIFY(Form1->isVisible());
         showSettings();
@@ -279,7 +265,7 @@ private slots:
         QCOMPARE(edit3()->text(), QString("abcdef"));
         QVERIFY(CustomColorValid);
         QCOMPARE(swatch(), QColor(0xAB, 0xCD, 0xEF));
-        QVERIFY(!control<QCheckBox>("CheckBox1")->isChecked());
+        QVERIFY(!Control<QCheckBox>(Form3, "CheckBox1")->isChecked());
         QVERIFY(dialogs.Messages.empty());
     }
 };

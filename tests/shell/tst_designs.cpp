@@ -18,11 +18,6 @@ using namespace TestSupport;
 
 namespace {
 
-TApplication& app()
-{
-    return *static_cast<TApplication*>(QCoreApplication::instance());
-}
-
 QWidget* windowNamed(const QString& name)
 {
     if (name == "Form1")
@@ -51,8 +46,8 @@ class DesignTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { StartProgram(app()); }
-    void cleanupTestCase() { app().DestroyForms(); }
+    void initTestCase() { StartProgram(App()); }
+    void cleanupTestCase() { App().DestroyForms(); }
 
     void controls_data()
     {

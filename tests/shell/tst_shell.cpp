@@ -21,11 +21,6 @@ using namespace TestSupport;
 
 namespace {
 
-TApplication& app()
-{
-    return *static_cast<TApplication*>(QCoreApplication::instance());
-}
-
 std::string resource(const QString& name)
 {
     QFile file(name);
@@ -69,17 +64,17 @@ private slots:
     void init()
     {
         SettingsActive = false;
-        StartProgram(app());
+        StartProgram(App());
     }
-    void cleanup() { app().DestroyForms(); }
+    void cleanup() { App().DestroyForms(); }
 
     void startsWithTheMainWindowOnly()
     {
-        QCOMPARE(app().Forms().size(), std::size_t(3));
-        QCOMPARE(app().Forms()[0], Form1);
-        QCOMPARE(app().Forms()[1], Form3);
-        QCOMPARE(app().Forms()[2], ConvertDialog);
-        QCOMPARE(app().MainForm(), Form1);
+        QCOMPARE(App().Forms().size(), std::size_t(3));
+        QCOMPARE(App().Forms()[0], Form1);
+        QCOMPARE(App().Forms()[1], Form3);
+        QCOMPARE(App().Forms()[2], ConvertDialog);
+        QCOMPARE(App().MainForm(), Form1);
         QVERIFY(Form1->isVisible());
         QVERIFY(!Form3->isVisible());
         QVERIFY(!ConvertDialog->isVisible());

@@ -26,6 +26,23 @@
 
 namespace TestSupport {
 
+// The program's application object, which the test main made.
+inline TApplication& App()
+{
+    return *static_cast<TApplication*>(QCoreApplication::instance());
+}
+
+// A control of a window by its design name; a missing one ends the test
+// program, since every later step would only fail obscurely.
+template <class T>
+T* Control(QWidget* window, const char* name)
+{
+    auto* found = window->findChild<T*>(name);
+    if (!found)
+        qFatal("no control %s", name);
+    return found;
+}
+
 // A temporary program folder with html/ and html/flvs/, made the program's
 // folder and the current folder for the lifetime of the object (programs are
 // looked up in the current folder too: a test must not find the build's).
