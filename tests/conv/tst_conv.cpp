@@ -200,7 +200,8 @@ void TestConv::createsOutputEarlyAndGrows()
     qInfo("long.avi: output/input %.3f, %lld sizes seen while running", double(finalSize) / inputSize,
           qint64(sizesWhileRunning.size()));
     QVERIFY(printed.contains(QRegularExpression("Duration: 00:00:20\\.\\d\\d")));
-    QVERIFY(printed.contains(QRegularExpression("time=00:00:1\\d")));
+    // Progress reports; a fast machine may print only the last one.
+    QVERIFY(printed.contains(QRegularExpression("time=00:00:(1\\d|20)")));
 }
 
 void TestConv::killedConvLeavesNothingWriting()

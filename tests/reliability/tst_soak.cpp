@@ -17,7 +17,7 @@ private slots:
             if (run == 20 || run == 200) {
                 // The last run's worker and converter are gone once the job
                 // has returned.
-                const ProcessResources now = CurrentResources();
+                const ProcessResources now = SettledResources();
                 qInfo("after run %3d: %d descriptors, %d threads, %d child processes, %ld KiB resident", run,
                       now.Descriptors, now.Threads, now.Children, now.ResidentKiB);
                 if (run == 20) {

@@ -137,4 +137,21 @@ ProcessResources CurrentResources()
     return resources;
 }
 
+ProcessResources SettledResources()
+{
+    ProcessResources last = CurrentResources();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QTest::qSleep(50);
+        const ProcessResources now = CurrentResources();
+        const bool same = now.Descriptors == last.Descriptors && now.Threads == last.Threads;
+        last = now;
+        if (same && now.Children == 0)
+            break;
+    }
+    return last;
+}
+
 }  // namespace TestSupport

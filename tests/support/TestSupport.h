@@ -118,5 +118,8 @@ struct ProcessResources {
     long PeakKiB = 0;      // the most resident memory so far
 };
 ProcessResources CurrentResources();
+// The same once it has settled: threads that were just joined may take a
+// moment to leave the process, and children a moment to be reaped.
+ProcessResources SettledResources();
 
 }  // namespace TestSupport
