@@ -2,7 +2,7 @@
 #include "ui_ConvertDialogBox.h"
 
 #include <QCloseEvent>
-#include <QMetaObject>
+#include <QSocketNotifier>
 #include <QThread>
 
 TConvertDialog* ConvertDialog = nullptr;
@@ -18,6 +18,12 @@ TConvertDialog::TConvertDialog(QWidget* parent)
     progressTimer = new QTimer(this);
     progressTimer->setInterval(200);
     connect(progressTimer, &QTimer::timeout, this, &TConvertDialog::showProgress);
+
+    auto* closeRequests = new QSocketNotifier(closeRequest.Descriptor(), QSocketNotifier::Read, this);
+    connect(closeRequests, &QSocketNotifier::activated, this, [this] {
+        closeRequest.Drain();
+        applyShowing();
+    });
 }
 
 void TConvertDialog::Show()
@@ -61,7 +67,7 @@ void TConvertDialog::Close()
     if (QThread::currentThread() == thread())
         applyShowing();
     else
-        QMetaObject::invokeMethod(this, &TConvertDialog::applyShowing, Qt::QueuedConnection);
+        closeRequest.Signal();
 }
 
 // Brings the window in line with the showing state; a close posted by a

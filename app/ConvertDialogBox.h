@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Descriptors.h"
+
 #include <QTimer>
 #include <QWidget>
 
@@ -24,7 +26,7 @@ public:
     // Window thread only.
     void Show();
     // Any thread: stops showing at once; the window itself is hidden by the
-    // window thread's event loop.
+    // window thread's event loop, which a close from another thread wakes.
     void Close();
     // Any thread.
     bool Showing() const { return showing.load(); }
@@ -51,6 +53,9 @@ private:
     std::atomic<double> done{0};
     std::atomic<double> length{0};
     QTimer* progressTimer;
+    // Raised by a close from another thread; nothing but a descriptor
+    // crosses between the threads.
+    Platform::WakeEvent closeRequest;
 };
 
 extern TConvertDialog* ConvertDialog;
