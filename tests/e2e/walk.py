@@ -290,7 +290,8 @@ class Walk:
             table = process_table()
             ours = [table[p] for p in descendants(os.getpid(), table)]
             found = [p for p in ours if p[3] in ("conv", "ffmpeg", APP)]
-            found += [p for p in table.values() if self.folder in p[4] and p not in found]
+            found += [p for p in table.values()
+                      if p[3] in ("conv", "ffmpeg", APP) and self.folder in p[4] and p not in found]
             return found
 
         try:
@@ -540,15 +541,20 @@ def main():
 
     for line in summary:
         log(line)
-    log(f"Screenshots: {os.path.join(out, 'screenshots')}")
-    if args.demo and not failed:
+    if not args.demo:
+        log(f"Screenshots: {os.path.join(out, 'screenshots')}")
+    elif not failed:
         log("")
-        log("Demo done. The program ran on a virtual display; it left:")
-        log(f"  the page:         {os.path.join(folder, 'html', 'TempHtml.html')}")
-        log(f"  the clips:        {os.path.join(folder, 'html', 'flvs')}/")
-        log(f"  the screenshots:  {os.path.join(out, 'screenshots')}/")
-    log(f"{len(walks) - sum(1 for s in summary if 'FAILED' in s)} passed, "
-        f"{sum(1 for s in summary if 'FAILED' in s)} failed")
+        log("There is no display here, so the program was shown at work on a virtual one: two sample clips")
+        log("went from \"Browse\" to a web page, with the mouse and keyboard. It left:")
+        log(f"  the web page:      {os.path.join(folder, 'html', 'TempHtml.html')}")
+        log(f"  the FLV clips:     {os.path.join(folder, 'html', 'flvs')}/")
+        log(f"  the sample clips:  {clips_folder}/")
+        log(f"  the screenshots:   {os.path.join(out, 'screenshots')}/")
+        log("Run ./run from a desktop session to work the program yourself.")
+    if not args.demo:
+        failures = sum(1 for line in summary if "FAILED" in line)
+        log(f"{len(walks) - failures} passed, {failures} failed")
     return 1 if failed else 0
 
 
