@@ -155,8 +155,15 @@ class VirtualDesktop:
         os.environ.update({k: self.env[k] for k in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR")})
         os.environ.pop("WAYLAND_DISPLAY", None)
 
-        self._spawn(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for("the window manager", self._window_manager_running, deadline=30)
+        self.wm_log = tempfile.TemporaryFile()
+        self.wm = self._spawn(["openbox"], stdout=self.wm_log, stderr=subprocess.STDOUT)
+        try:
+            wait_for("the window manager", self._window_manager_running, deadline=30)
+        except WalkError as error:
+            self.wm_log.seek(0)
+            raise WalkError(f"{error}; Xvfb {'runs' if self.processes[0].poll() is None else 'ended'}, "
+                            f"openbox {'runs' if self.wm.poll() is None else 'ended'}, its output: "
+                            f"{self.wm_log.read().decode()!r}; xprop: {self._root_property()!r}")
 
         # Starting the accessibility registry before the program makes the
         # program join it at once.
@@ -165,10 +172,16 @@ class VirtualDesktop:
         self.a11y = Accessibility()
 
     def _window_manager_running(self):
-        out = subprocess.run(
+        if self.wm.poll() is not None:
+            self.wm_log.seek(0)
+            raise WalkError(f"openbox ended with status {self.wm.returncode}: {self.wm_log.read().decode()!r}")
+        return "window id" in self._root_property()
+
+    def _root_property(self):
+        result = subprocess.run(
             ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env, capture_output=True, text=True
-        ).stdout
-        return "window id" in out
+        )
+        return result.stdout + result.stderr
 
     def close(self):
         # Ends the accessibility services the bus started for us, then what
@@ -277,6 +290,21 @@ class VirtualDesktop:
             x11.XSync(display, 0)
         finally:
             x11.XCloseDisplay(display)
+
+    def active_window(self):
+        """(pid, title) of the window the window manager gave the focus to."""
+        window = self.xdotool("getactivewindow").strip()
+        pid = self.xdotool("getwindowpid", window).strip()
+        return int(pid), self.xdotool("getwindowname", window).rstrip("\n")
+
+    def describe_focus(self):
+        try:
+            focus = self.active_window()
+        except WalkError as error:
+            focus = str(error)
+        wm = "runs" if self.wm.poll() is None else f"ended with {self.wm.returncode}"
+        self.wm_log.seek(0)
+        return f"{focus}; openbox {wm}, its output: {self.wm_log.read().decode()!r}"
 
     def frame_extents(self, title=None):
         """left, right, top, bottom of the window manager's frame around the

@@ -95,12 +95,16 @@ class Walk:
 
     def ready(self, find, what, deadline=60):
         """Waits until the window is up, has the focus and stands still, as
-        a person waits before pointing at it."""
+        a person waits before pointing at it. The focus counts once the
+        window manager has given it: from then on the manager's keys, such
+        as Alt+F4, reach the window too."""
         last = {}
 
         def probe():
             window = find()
             if window is None or not window.active:
+                return None
+            if self.desk.active_window() != (self.program.pid, window.name):
                 return None
             extents = window.extents()
             if extents[2] <= 0 or extents != last.get("extents"):
@@ -269,15 +273,29 @@ class Walk:
         self.answer("Web page is built", "message-web-page-is-built", "enter")
 
     def close_window(self, window):
-        # The window manager's close, as the close box or Alt+F4 give it.
-        self.ready(lambda: window if window.active else None, "the window to have the focus")
-        self.desk.key("alt+F4")
+        """Closes the window with the window manager's Alt+F4, as its close
+        box does; here that ends the program."""
+        for attempt in (1, 2):
+            self.ready(lambda: window if window.active else None, "the window to have the focus")
+            self.desk.key("alt+F4")
+            try:
+                self.program.wait(10)
+                return
+            except subprocess.TimeoutExpired:
+                # Seen about once in twenty runs under load, with the window
+                # manager's focus on the window: the key went unanswered. A
+                # person presses again; a program that ignores the close
+                # ignores the second one too.
+                note = f"Alt+F4 number {attempt} went unanswered; the focus was with {self.desk.describe_focus()}"
+                self.notes.append(note)
+                self.step(note)
 
     def finish(self, deadline=60):
         try:
             status = self.program.wait(deadline)
         except subprocess.TimeoutExpired:
-            raise WalkError(f"the program did not end within {deadline} s of closing its window")
+            raise WalkError(f"the program did not end within {deadline} s of closing its window; "
+                            f"the focus is with {self.desk.describe_focus()}")
         self.program_log.close()
         self.check(status == 0, f"the program ended with status {status}")
         self.step("the program ended with status 0")
