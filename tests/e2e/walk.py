@@ -397,9 +397,9 @@ def clip_walk(desk, folder, out, clips):
         walk.check(settings.find("combo box").name == "Please choose",
                    "the size box does not show its prompt")
         walk.shot("settings-window-as-shown", settings)
-        focused = [n for n in settings.descendants() if n.focused]
-        walk.notes.append(f"focus when the settings window first shows: "
-                          f"{[(n.role, n.name, n.extents()) for n in focused]}")
+        focused = [(n.role, n.name) for n in settings.descendants() if n.focused]
+        walk.check(focused == [("check box", "Play First Track Automatically")],
+                   f"the settings window opens with the focus on {focused}, not on the first of its tab order")
         walk.choose_size(settings, "Player with 320x240 video size")
         walk.choose_buffer(settings, "3 sec")
         walk.choose_grid_cell(settings, 2, 1)
