@@ -22,6 +22,10 @@ class WalkError(AssertionError):
     pass
 
 
+class GivingUp(WalkError):
+    """A failure that no amount of waiting mends, such as the program's end."""
+
+
 def wait_for(what, probe, deadline=DEFAULT_DEADLINE, interval=0.1):
     """Polls probe() until it gives a true value, which it returns."""
     end = time.monotonic() + deadline
@@ -31,6 +35,8 @@ def wait_for(what, probe, deadline=DEFAULT_DEADLINE, interval=0.1):
             value = probe()
             if value:
                 return value
+        except GivingUp:
+            raise
         except Exception as error:  # the tree changes under our feet
             last_error = error
         if time.monotonic() > end:

@@ -140,6 +140,8 @@ def main():
 
     archive = check_archive(build, out)
     log(f"archive checked: {archive}")
+    for large in ("moved here", "package", "unpacked"):
+        shutil.rmtree(os.path.join(out, large))
     log(f"Output folder: {out}")
     log(f"install check passed in {time.monotonic() - began:.1f} s")
     log("1 passed, 0 failed")

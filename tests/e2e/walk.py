@@ -25,7 +25,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import expected_page  # noqa: E402
 from desktop import (  # noqa: E402
-    VirtualDesktop, WalkError, become_subreaper, descendants, holds_for, log, process_table, wait_for)
+    GivingUp, VirtualDesktop, WalkError, become_subreaper, descendants, holds_for, log, process_table, wait_for)
 
 APP = "ombrix-zudodira"
 CONVERSION_DEADLINE = 180.0
@@ -69,7 +69,7 @@ class Walk:
 
     def windows(self):
         if self.program.poll() is not None:
-            raise WalkError(f"the program ended early with status {self.program.returncode}")
+            raise GivingUp(f"the program ended early with status {self.program.returncode}")
         return self.desk.a11y.windows(APP)
 
     def window_with(self, role, name):
@@ -179,7 +179,7 @@ class Walk:
     def convert(self, clip, label_suffix="", start_answer="click"):
         """From "Browse" to the settings window."""
         self.browse(clip, label_suffix)
-        box = self.ready(lambda: next(iter(self.alerts()), None), "the start message")
+        self.ready(lambda: next(iter(self.alerts()), None), "the start message")
         progress = self.progress_window()
         self.check(progress is not None, "no progress window while the start message is up")
         self.shot("progress-window" + label_suffix, progress)
@@ -303,7 +303,8 @@ class Walk:
 
     def check_no_leftovers(self):
         # Any orphan of the program would have been handed to us, the
-        # subreaper; and nothing anywhere may still use the program folder.
+        # subreaper; and no converter anywhere may still work in the program
+        # folder.
         def leftovers():
             table = process_table()
             ours = [table[p] for p in descendants(os.getpid(), table)]
@@ -378,10 +379,14 @@ def whole_seconds(path):
     return str(int(float(fmt["duration"])))
 
 
-def check_page(folder, **choices):
+def check_page(folder, out, **choices):
     path = os.path.join(folder, "html", "TempHtml.html")
     with open(path, "rb") as f:
         written = f.read()
+    # Kept beside the screenshots, one for each "Generate Player".
+    pages = os.path.join(out, "pages")
+    os.makedirs(pages, exist_ok=True)
+    shutil.copy(path, os.path.join(pages, f"TempHtml-{len(os.listdir(pages)) + 1}.html"))
     wanted = expected_page.page(**choices)
     if written != wanted:
         raise WalkError(f"{path} differs from the page for {choices}:\n written: {written!r}\n wanted:  {wanted!r}")
@@ -415,7 +420,7 @@ def clip_walk(desk, folder, out, clips):
         walk.shot("settings-window", settings)
         walk.generate(settings)
         first_flv = clip_name(first) + ".flv"
-        check_page(folder, size="Player with 320x240 video size", buffer="3 sec", colour="FF0000",
+        check_page(folder, out, size="Player with 320x240 video size", buffer="3 sec", colour="FF0000",
                    auto_start=auto_start, link=link, caption=caption, web_page=web_page,
                    clip_file=first_flv, clip_length=whole_seconds(first))
         walk.step("page checked")
@@ -439,7 +444,7 @@ def clip_walk(desk, folder, out, clips):
         walk.generate(settings)
         walk.check(walk.swatch_colour(settings) == (255, 128, 0), "the swatch does not show the typed orange")
         second_flv = clip_name(second) + ".flv"
-        check_page(folder, size="Player with 640x480 video size", buffer="8 sec", colour="ff8000",
+        check_page(folder, out, size="Player with 640x480 video size", buffer="8 sec", colour="ff8000",
                    auto_start=auto_start, link=link, caption=caption, web_page=web_page,
                    clip_file=second_flv, clip_length=whole_seconds(second))
         walk.step("second page checked")
@@ -456,31 +461,34 @@ def failure_walk(desk, folder, out, corrupt):
     window takes another "Browse"."""
     with Walk(desk, folder, out, "failure") as walk:
         walk.browse(corrupt)
-        walk.ready(lambda: next(iter(walk.alerts()), None), "the start message")
         walk.answer('Converting is started. Click "OK" to continue', "message-converting-started")
-        messages = []
-        # Every message up to the main window taking input again.
-        while True:
-            def next_thing():
-                if walk.alerts():
-                    return "message"
-                main = walk.main_window()
-                if main is not None and main.active and walk.progress_window() is None:
-                    return "main"
-                return None
 
-            if wait_for("a message or the main window", next_thing, deadline=CONVERSION_DEADLINE) == "main":
-                # The end is a main window that stays active with no message
-                # for a second.
-                if holds_for(1.0, lambda: next_thing() == "main"):
+        def message_or_main_window():
+            if walk.alerts():
+                return "message"
+            main = walk.main_window()
+            if main is not None and main.active and walk.progress_window() is None:
+                return "main window"
+            return None
+
+        # Every message, up to a main window that stays active with no
+        # message for a second.
+        messages = []
+        while True:
+            if wait_for("a message or the main window", message_or_main_window,
+                        deadline=CONVERSION_DEADLINE) == "main window":
+                if holds_for(1.0, lambda: message_or_main_window() == "main window"):
                     break
                 continue
-            texts = walk.next_message()
-            messages.append(texts)
-            walk.answer(texts[0], f"message-{len(messages)}", "click")
+            text = " ".join(walk.next_message())
+            walk.check(text != "Sucessufull converting", "the corrupt file was taken for a clip")
+            messages.append(text)
+            walk.answer(text, f"message-{len(messages)}")
         walk.step(f"messages: {messages}")
-        walk.check(messages, "the corrupt file gave no message at all")
         walk.messages = messages
+        output = os.path.join(folder, "html", "flvs", clip_name(corrupt) + ".flv")
+        walk.check(messages in failure_messages(output), f"the corrupt file gave {messages}, none of the "
+                   f"design's failures: {failure_messages(output)}")
         walk.check(walk.settings_window() is None, "the settings window opened for a corrupt file")
 
         # Ready for another "Browse": the dialog opens, and Cancel closes it.
@@ -496,6 +504,19 @@ def failure_walk(desk, folder, out, corrupt):
         walk.close_window(main)
         walk.finish()
     return walk
+
+
+def failure_messages(output):
+    """What the design shows for a converter that does not make a clip of
+    its input, by how the converter fails: it leaves no output before the
+    result test (the general error box on the missing file), it leaves no
+    output or an oversized one at a watchdog run, or it leaves an empty one."""
+    return [
+        [f'Cannot open "{output}": No such file or directory.'],
+        ["Input file is read only", "The input video file has errors. Please check video file."],
+        ["The input video file has errors. Please check video file."],
+        ["Unsucessufull converting, possible codec error. Please see codec list."],
+    ]
 
 
 def clip_name(path):
@@ -557,6 +578,10 @@ def main():
                 summary.append(f"{name}: FAILED after {time.monotonic() - began:.1f} s: {error}")
                 summary.append(f"  the screen at the failure: {os.path.join(out, name + '-failure-screen.png')}")
 
+    if args.copy and not failed:
+        # The copy and the clips are large and told nothing new.
+        shutil.rmtree(folder)
+        shutil.rmtree(clips_folder)
     for line in summary:
         log(line)
     if not args.demo:
