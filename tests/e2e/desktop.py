@@ -119,38 +119,32 @@ class VirtualDesktop:
         self.processes.append(process)
         return process
 
+    def _spawn_telling(self, command):
+        """Starts a server that writes a line on the descriptor given on its
+        command line once it is ready, and gives that line."""
+        read_end, write_end = os.pipe()
+        self._spawn(command(str(write_end)), pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            line = f.readline().strip()
+        if not line:
+            raise WalkError(f"{command('N')[0]} did not start")
+        return line
+
     def _start(self):
         for tool in ("Xvfb", "openbox", "xdotool", "dbus-daemon", "import"):
             if not _which(tool):
                 raise WalkError(f"{tool} is missing: run tools/ensure-packages test")
-        # Xvfb picks a free display and tells us which on a pipe.
-        read_end, write_end = os.pipe()
-        self._spawn(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.size + "x24", "-nolisten", "tcp"],
-            pass_fds=(write_end,),
-            stderr=subprocess.DEVNULL,
-        )
-        os.close(write_end)
-        with os.fdopen(read_end) as f:
-            number = f.readline().strip()
-        if not number:
-            raise WalkError("Xvfb did not start")
+        # Xvfb picks a free display, and tells which.
+        number = self._spawn_telling(
+            lambda fd: ["Xvfb", "-displayfd", fd, "-screen", "0", self.size + "x24", "-nolisten", "tcp"])
         self.env["DISPLAY"] = ":" + number
         self.env.pop("WAYLAND_DISPLAY", None)
 
         # A session bus of our own; the accessibility bus is started on it
         # on demand by the bus itself.
-        read_end, write_end = os.pipe()
-        self._spawn(
-            ["dbus-daemon", "--session", "--nofork", "--nopidfile", f"--print-address={write_end}"],
-            pass_fds=(write_end,),
-            stderr=subprocess.DEVNULL,
-        )
-        os.close(write_end)
-        with os.fdopen(read_end) as f:
-            address = f.readline().strip()
-        if not address:
-            raise WalkError("dbus-daemon did not start")
+        address = self._spawn_telling(
+            lambda fd: ["dbus-daemon", "--session", "--nofork", "--nopidfile", f"--print-address={fd}"])
         self.env["DBUS_SESSION_BUS_ADDRESS"] = address
         self.runtime = tempfile.mkdtemp(prefix="oz-e2e-runtime-")
         os.chmod(self.runtime, 0o700)

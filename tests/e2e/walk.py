@@ -379,6 +379,16 @@ def whole_seconds(path):
     return str(int(float(fmt["duration"])))
 
 
+def check_results(walk, clip, **choices):
+    """The page and the FLV clip that "Generate Player" and the conversion
+    of the clip left in the program folder."""
+    flv = clip_name(clip) + ".flv"
+    check_page(walk.folder, walk.out, clip_file=flv, clip_length=whole_seconds(clip), **choices)
+    walk.step("html/TempHtml.html checked")
+    check_flv(os.path.join(walk.folder, "html", "flvs", flv))
+    walk.step(f"html/flvs/{flv} checked")
+
+
 def check_page(folder, out, **choices):
     path = os.path.join(folder, "html", "TempHtml.html")
     with open(path, "rb") as f:
@@ -419,13 +429,8 @@ def clip_walk(desk, folder, out, clips):
             "check box", "Put your affiliate link on your videos and earn instant commissions!").states()
         walk.shot("settings-window", settings)
         walk.generate(settings)
-        first_flv = clip_name(first) + ".flv"
-        check_page(folder, out, size="Player with 320x240 video size", buffer="3 sec", colour="FF0000",
-                   auto_start=auto_start, link=link, caption=caption, web_page=web_page,
-                   clip_file=first_flv, clip_length=whole_seconds(first))
-        walk.step("page checked")
-        check_flv(os.path.join(folder, "html", "flvs", first_flv))
-        walk.step(f"html/flvs/{first_flv} checked")
+        check_results(walk, first, size="Player with 320x240 video size", buffer="3 sec", colour="FF0000",
+                      auto_start=auto_start, link=link, caption=caption, web_page=web_page)
 
         walk.click(settings.find("push button", "Convert Another Clip"))
         wait_for("the settings window to go", lambda: walk.settings_window() is None, deadline=30)
@@ -443,13 +448,8 @@ def clip_walk(desk, folder, out, clips):
         walk.shot("settings-window-second", settings)
         walk.generate(settings)
         walk.check(walk.swatch_colour(settings) == (255, 128, 0), "the swatch does not show the typed orange")
-        second_flv = clip_name(second) + ".flv"
-        check_page(folder, out, size="Player with 640x480 video size", buffer="8 sec", colour="ff8000",
-                   auto_start=auto_start, link=link, caption=caption, web_page=web_page,
-                   clip_file=second_flv, clip_length=whole_seconds(second))
-        walk.step("second page checked")
-        check_flv(os.path.join(folder, "html", "flvs", second_flv))
-        walk.step(f"html/flvs/{second_flv} checked")
+        check_results(walk, second, size="Player with 640x480 video size", buffer="8 sec", colour="ff8000",
+                      auto_start=auto_start, link=link, caption=caption, web_page=web_page)
 
         walk.close_window(settings)
         walk.finish()
