@@ -132,9 +132,9 @@ class VirtualDesktop:
         return line
 
     def _start(self):
-        for tool in ("Xvfb", "openbox", "xdotool", "dbus-daemon", "import"):
+        for tool in ("Xvfb", "openbox", "xdotool", "xprop", "dbus-daemon", "import", "convert"):
             if not _which(tool):
-                raise WalkError(f"{tool} is missing: run tools/ensure-packages test")
+                raise WalkError(f"{tool} is missing: tools/ensure-packages demo installs it")
         # Xvfb picks a free display, and tells which.
         number = self._spawn_telling(
             lambda fd: ["Xvfb", "-displayfd", fd, "-screen", "0", self.size + "x24", "-nolisten", "tcp"])
@@ -150,7 +150,6 @@ class VirtualDesktop:
         os.chmod(self.runtime, 0o700)
         self.env["XDG_RUNTIME_DIR"] = self.runtime
         self.env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
-        self.env["NO_AT_BRIDGE"] = "0"
         self.env.pop("QT_QPA_PLATFORM", None)
         os.environ.update({k: self.env[k] for k in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR")})
         os.environ.pop("WAYLAND_DISPLAY", None)
