@@ -41,6 +41,10 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     OnFocusLeave(ui->Edit3, [this] { Edit3Exit(); });
 
     FormCreate();
+
+    // The window opens on the first control of its tab order, as its design
+    // has it; left to itself Qt would start on the colour box, the last one.
+    ui->CheckBox1->setFocus();
 }
 
 TForm3::~TForm3() = default;
