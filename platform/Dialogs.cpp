@@ -46,6 +46,8 @@ QString fromLocal(const std::string& text)
 void showBox(QMessageBox::Icon icon, const std::string& text)
 {
     QMessageBox box(icon, fromLocal(TApplication::Title()), fromLocal(text), QMessageBox::Ok);
+    // Wide enough for the caption to show whole above a short message.
+    box.setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { min-width: 220px; }"));
     box.exec();
 }
 

@@ -61,6 +61,9 @@ void TRadioGroup::rebuild()
     const int rows = (int(items.size()) + columns - 1) / columns;
     for (int index = 0; index < items.size(); ++index) {
         auto* button = new QRadioButton(items[index], this);
+        // Four items share the designed width: the circle sits close to its
+        // text so each keeps clear of the next.
+        button->setStyleSheet(QStringLiteral("QRadioButton { spacing: 2px; }"));
         button->setObjectName(QStringLiteral("RadioGroupItem%1").arg(index));
         buttons->addButton(button, index);
         grid->addWidget(button, rows ? index % rows : 0, rows ? index / rows : 0);

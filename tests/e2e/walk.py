@@ -507,14 +507,10 @@ def failure_walk(desk, folder, out, corrupt):
 
 
 def failure_messages(output):
-    """What the design shows for a converter that does not make a clip of
-    its input, by how the converter fails: it leaves no output before the
-    result test (the general error box on the missing file), it leaves no
-    output or an oversized one at a watchdog run, or it leaves an empty one."""
+    """What the program shows for a file the converter cannot convert: conv
+    creates its output at once, so the file is left empty, and that is the
+    design's unsuccessful conversion."""
     return [
-        [f'Cannot open "{output}": No such file or directory.'],
-        ["Input file is read only", "The input video file has errors. Please check video file."],
-        ["The input video file has errors. Please check video file."],
         ["Unsucessufull converting, possible codec error. Please see codec list."],
     ]
 

@@ -90,7 +90,7 @@ private slots:
             "please type the caption of link (e.g Ombrix Zidad)");
         row("Form3", "Edit1", "QLineEdit", {144, 376}, {257, 21}, "Ombrix Zidad");
         row("Form3", "Label8", "QLabel", {144, 408}, {},
-            "Please enter your affiliate link here (e.g. www.ombrixzidad.example/?a=7)");
+            "Please enter your affiliate link here (e.g. ombrixzidad.example/?a=7)");
         row("Form3", "Edit2", "QLineEdit", {144, 424}, {257, 21}, "http://www.ombrixzidad.example/");
         row("Form3", "Label10", "QLabel", {24, 456}, {},
             "In order to preview your converted flv file you need to close program");

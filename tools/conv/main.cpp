@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,9 +43,19 @@ int main(int argc, char* argv[])
     struct stat input {};
     struct stat output {};
     const bool inputExists = ::stat(request.Input.c_str(), &input) == 0;
-    if (inputExists && ::stat(request.Output.c_str(), &output) == 0 && input.st_dev == output.st_dev &&
-        input.st_ino == output.st_ino)
+    const bool outputExists = ::stat(request.Output.c_str(), &output) == 0;
+    if (inputExists && outputExists && input.st_dev == output.st_dev && input.st_ino == output.st_ino)
         return fail("the output file is the input file; refusing to overwrite it", 1);
+
+    // The output exists from the start, as the program expects of a converter
+    // at work; an input that cannot be converted leaves it empty, which the
+    // program reports as a conversion that did not succeed.
+    if (request.Overwrite || !outputExists) {
+        const int created = ::open(request.Output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (created < 0)
+            return fail("cannot create " + request.Output + ": " + std::strerror(errno), 1);
+        ::close(created);
+    }
 
     // ffprobe says on our standard error why an input cannot be read.
     const auto probe = Conv::RunCapturingOutput(*ffprobe, Conv::ProbeArguments(request.Input));
