@@ -140,18 +140,22 @@ void TForm1::CheckFileSize()
         inputSize = Files::SizeOfWritableFile(OpenDialog1.FileName);
         outputSize = Files::SizeOfWritableFile(outputPath());
     } catch (const EInOutError&) {
-        DosCommand1->Shutdown();
-        Dialogs::ShowMessage("Input file is read only");
-        Files::DeleteFileQuietly(outputPath());
-        ConvertFailed = true;
-        ConvertDialog->Close();
+        stopConversion("Input file is read only");
     }
-    if (2 * inputSize < outputSize) {
-        DosCommand1->Shutdown();
-        Files::DeleteFileQuietly(outputPath());
-        ConvertFailed = true;
-        ConvertDialog->Close();
-    }
+    if (2 * inputSize < outputSize)
+        stopConversion({});
+}
+
+// The watchdog's way out: the converter is killed and its output thrown
+// away; the job tells the user once its wait is over.
+void TForm1::stopConversion(const std::string& message)
+{
+    DosCommand1->Shutdown();
+    if (!message.empty())
+        Dialogs::ShowMessage(message);
+    Files::DeleteFileQuietly(outputPath());
+    ConvertFailed = true;
+    ConvertDialog->Close();
 }
 
 void TForm1::ProveriConverting()

@@ -44,6 +44,7 @@ public:
 
 private:
     std::string outputPath() const;
+    void stopConversion(const std::string& message);
 
     std::unique_ptr<Ui::TForm1> ui;
 };
