@@ -20,12 +20,6 @@ using namespace TestSupport;
 
 namespace {
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 void chooseBuffer(int index)
 {
     auto* group = Control<TRadioGroup>(Form3, "RadioGroup1");
@@ -77,7 +71,7 @@ class PageTest : public QObject {
     std::unique_ptr<DialogRecorder> dialogs;
     QString pagePath;
 
-    QByteArray page() const { return readFile(pagePath); }
+    QByteArray page() const { return ReadFile(pagePath); }
 
 private slots:
     void init()
@@ -107,7 +101,7 @@ private slots:
         clickCell(9);
         generate();
         QCOMPARE(dialogs->Texts(), std::vector<std::string>{"Web page is built"});
-        QCOMPARE(page(), readFile(OZ_PAGE_DATA "/golden-160x120.html"));
+        QCOMPARE(page(), ReadFile(OZ_PAGE_DATA "/golden-160x120.html"));
     }
 
     void everySizeAndBufferTime_data()

@@ -29,12 +29,6 @@ void generate()
     QTest::mouseClick(Form3->findChild<QPushButton*>("Button1"), Qt::LeftButton);
 }
 
-QByteArray readFile(const std::string& path)
-{
-    QFile file(QString::fromLocal8Bit(path.c_str()));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 }  // namespace
 
 class FaultTest : public QObject {
@@ -178,7 +172,8 @@ private slots:
         chooseSizeAndBuffer();
         generate();
         QCOMPARE(job->TakeTexts(), (Texts{"Web page is built"}));
-        const QByteArray earlier = readFile(html + "/TempHtml.html");
+        const QString page = QString::fromLocal8Bit((html + "/TempHtml.html").c_str());
+        const QByteArray earlier = ReadFile(page);
 
         // Fill the file system to the last byte.
         QFile filler(QString::fromLocal8Bit((html + "/filler").c_str()));
@@ -199,7 +194,7 @@ private slots:
                  messages[0].Text.c_str());
         // Nothing lost: the earlier page is whole, and no half-written file
         // is left beside it.
-        QCOMPARE(readFile(html + "/TempHtml.html"), earlier);
+        QCOMPARE(ReadFile(page), earlier);
         QCOMPARE(QDir(QString::fromLocal8Bit(html.c_str())).entryList(QDir::Files).size(), 2);
         QVERIFY(Form3->isVisible());
     }

@@ -21,15 +21,6 @@ using namespace TestSupport;
 
 namespace {
 
-std::string resource(const QString& name)
-{
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
-    return bytes.toStdString();
-}
-
 // Runs the event loop until the program ends or the deadline passes; true
 // when the program ended by itself.
 bool programEndsWithin(int milliseconds)
@@ -235,7 +226,7 @@ private slots:
 
     void bannerDecodesThroughLibjpeg()
     {
-        const std::string banner = resource(":/designs/banner.jpg");
+        const std::string banner = ReadFile(":/designs/banner.jpg").toStdString();
         QVERIFY(!banner.empty());
         const QImage picture = DecodeJpeg(banner);
         QCOMPARE(picture.size(), QSize(553, 112));
@@ -248,7 +239,7 @@ private slots:
 
     void damagedBannersAreRefusedClearly_data()
     {
-        const std::string banner = resource(":/designs/banner.jpg");
+        const std::string banner = ReadFile(":/designs/banner.jpg").toStdString();
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("not a jpeg") << QByteArray("GIF89a this is not a JPEG picture");

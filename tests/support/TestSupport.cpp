@@ -56,6 +56,12 @@ std::vector<std::string> DialogRecorder::Texts() const
     return texts;
 }
 
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
 {
     QElapsedTimer clock;

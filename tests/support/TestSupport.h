@@ -84,6 +84,9 @@ private:
     Dialogs::ShellOpenHandler previousShell;
 };
 
+// A file's bytes; empty when it cannot be read.
+QByteArray ReadFile(const QString& path);
+
 // Waits, serving events, until the condition holds or the deadline passes.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 30000);
 
