@@ -207,7 +207,8 @@ private slots:
         QCOMPARE(Form1->ClipLength, std::string("7"));
         QVERIFY(Form3->isVisible());
         QVERIFY(!Form1->isVisible());
-        QVERIFY(ReadFile(QString::fromStdString(arguments)).contains(QByteArray::fromStdString(video + '\0')));
+        QVERIFY(
+            ReadFile(QString::fromStdString(arguments)).contains(QByteArray::fromStdString(video + '\0')));
     }
 
     void theConverterGetsTheDesignedCommandLine()
