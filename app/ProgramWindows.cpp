@@ -5,7 +5,12 @@
 #include "platform/Application.h"
 #include "player/Unit3.h"
 
+#include <QFileInfo>
 #include <QIcon>
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdio>
 
 void CreateProgramWindows(TApplication& application)
 {
@@ -20,4 +25,29 @@ void StartProgram(TApplication& application)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/designs/icon.png")));
     CreateProgramWindows(application);
     Form1->show();
+}
+
+void OpenNamedVideo(const QStringList& arguments)
+{
+    QString named;
+    bool options = true;
+    for (const QString& argument : arguments.mid(1)) {
+        if (options && argument == QStringLiteral("--")) {
+            options = false;
+            continue;
+        }
+        if (options && argument.startsWith('-'))
+            continue;
+        named = argument;
+        break;
+    }
+    if (named.isEmpty())
+        return;
+    const QFileInfo file(named);
+    if (!file.isFile()) {
+        std::fprintf(stderr, "ombrix-zudodira: not a file: %s\n", named.toLocal8Bit().constData());
+        return;
+    }
+    const std::string path = file.absoluteFilePath().toLocal8Bit().toStdString();
+    QTimer::singleShot(0, Form1, Guarded([path] { Form1->OpenVideo(path); }));
 }

@@ -6,5 +6,6 @@ int main(int argc, char* argv[])
     TApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ombrix-zudodira"));
     StartProgram(application);
+    OpenNamedVideo(QApplication::arguments());
     return application.exec();
 }

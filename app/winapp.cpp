@@ -12,9 +12,13 @@
 #include "platform/UserInputBlock.h"
 #include "player/Unit3.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
+#include <QMimeData>
 #include <QTimer>
 
 TForm1* Form1 = nullptr;
@@ -49,6 +53,16 @@ private:
 
 }  // namespace
 
+std::optional<std::string> DroppedFile(const QMimeData* data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().first().isLocalFile())
+        return std::nullopt;
+    const QFileInfo file(data->urls().first().toLocalFile());
+    if (!file.isFile())
+        return std::nullopt;
+    return file.absoluteFilePath().toLocal8Bit().toStdString();
+}
+
 QPixmap BannerPicture(const std::string& jpegBytes)
 {
     try {
@@ -81,6 +95,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     DosCommand1->OnTerminated = [this](QObject* sender) { ConvertZavrshi(sender); };
 
     connect(ui->Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
+    setAcceptDrops(true);
 }
 
 TForm1::~TForm1()
@@ -130,6 +145,29 @@ void TForm1::Button1Click()
         Dialogs::ShowMessage("The input video file has errors. Please check video file.");
     else
         ProveriConverting();
+}
+
+void TForm1::OpenVideo(const std::string& path)
+{
+    OpenDialog1.ChooseInAdvance(path);
+    Button1Click();
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (DroppedFile(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event)
+{
+    const std::optional<std::string> path = DroppedFile(event->mimeData());
+    if (!path)
+        return;
+    event->acceptProposedAction();
+    // The job waits on message boxes; the file manager that sent the drop
+    // should not wait with it.
+    QTimer::singleShot(0, this, Guarded([this, path] { OpenVideo(*path); }));
 }
 
 void TForm1::CheckFileSize()

@@ -7,7 +7,10 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
+
+class QMimeData;
 
 namespace Ui {
 class TForm1;
@@ -23,6 +26,9 @@ public:
 
     // The conversion job behind "Browse".
     void Button1Click();
+    // A video that came without "Browse" (dropped on the window, named on
+    // the command line): the job runs as if it had been chosen in the dialog.
+    void OpenVideo(const std::string& path);
     void CheckFileSize();
     void ProveriConverting();
 
@@ -42,12 +48,20 @@ public:
     // Set when the watchdog stopped the conversion.
     bool ConvertFailed = false;
 
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     std::string outputPath() const;
     void stopConversion(const std::string& message);
 
     std::unique_ptr<Ui::TForm1> ui;
 };
+
+// The one local file a drag carries, as the open-file dialog would give
+// it; nothing for folders, several files or anything else.
+std::optional<std::string> DroppedFile(const QMimeData* data);
 
 // The banner decoded from JPEG bytes; an empty picture when the bytes are
 // missing or damaged, so the window still opens without it.

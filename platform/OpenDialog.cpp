@@ -4,7 +4,10 @@
 
 bool TOpenDialog::Execute()
 {
-    const auto chosen = Dialogs::AskOpenFileName({Title, Filter, FileName});
+    std::optional<std::string> chosen;
+    chosen.swap(chosenInAdvance);
+    if (!chosen)
+        chosen = Dialogs::AskOpenFileName({Title, Filter, FileName});
     if (!chosen)
         return false;
     FileName = *chosen;

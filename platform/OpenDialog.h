@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,4 +16,11 @@ public:
 
     // Asks the user; false when the user cancels (FileName is then unchanged).
     bool Execute();
+
+    // A path the user has chosen another way (dropped on a window, named on
+    // the command line): the next Execute takes it as the answer, unasked.
+    void ChooseInAdvance(const std::string& path) { chosenInAdvance = path; }
+
+private:
+    std::optional<std::string> chosenInAdvance;
 };

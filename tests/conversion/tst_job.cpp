@@ -8,7 +8,9 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -150,6 +152,55 @@ private slots:
         QVERIFY(!Form1->isVisible());
         QCOMPARE(sizeOf(output), std::int64_t(900));
         QVERIFY(converterGone(pidFile));
+    }
+
+    // A video dropped on the main window or named on the command line takes
+    // the road of "Browse", the dialog answered by the arrival.
+    void aVideoArrivesWithoutBrowse_data()
+    {
+        QTest::addColumn<bool>("dropped");
+        QTest::newRow("dropped on the main window") << true;
+        QTest::newRow("named on the command line") << false;
+    }
+    void aVideoArrivesWithoutBrowse()
+    {
+        QFETCH(bool, dropped);
+        int asked = 0;
+        Dialogs::SetOpenFileHandler([&](const Dialogs::OpenFileRequest&) {
+            ++asked;
+            return chosen;
+        });
+        const std::string video = folder->Path() + "clips/Tom & Jerry.avi";
+        makeFile(video, 1000);
+        qputenv("FAKECONV", "create;write:900");
+        if (dropped) {
+            auto drag = [](QMimeData& data) {
+                QDragEnterEvent enter(QPoint(40, 40), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(Form1, &enter);
+                if (!enter.isAccepted())
+                    return false;
+                QDropEvent drop(QPointF(40, 40), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(Form1, &drop);
+                return drop.isAccepted();
+            };
+            // A folder is no video to convert.
+            QMimeData refused;
+            refused.setUrls({QUrl::fromLocalFile(folder->QPath() + "clips")});
+            QVERIFY(!drag(refused));
+            QMimeData one;
+            one.setUrls({QUrl::fromLocalFile(QString::fromStdString(video))});
+            QVERIFY(drag(one));
+        } else {
+            // Relative to the current folder, which is the program folder here.
+            OpenNamedVideo({"ombrix-zudodira", "--an-option", "clips/Tom & Jerry.avi"});
+        }
+        QVERIFY(WaitFor([&] { return dialogs->Texts().size() == 2 && !ConvertDialog->Showing(); }));
+        QCOMPARE(dialogs->Texts(), (Texts{Started, Successful}));
+        QCOMPARE(asked, 0);
+        QCOMPARE(Form1->OpenDialog1.FileName, video);
+        QCOMPARE(Form1->FlvFileName, std::string("Tom_&_Jerry.flv"));
+        QVERIFY(Form3->isVisible());
+        QVERIFY(!Form1->isVisible());
     }
 
     void theConverterGetsTheDesignedCommandLine()

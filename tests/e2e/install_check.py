@@ -69,7 +69,8 @@ def check_folder(folder, build, entry_folder):
         entry = read_entry(os.path.join(folder, ENTRY))
         check(entry.get("Type") == "Application" and entry.get("Name") == "Ombrix Zudodira",
               f"the desktop entry's type or name is wrong: {entry}")
-        check(entry.get("Exec") == f'"{entry_folder}/{APP}"', f"the entry's Exec is {entry.get('Exec')!r}")
+        check(entry.get("Exec") == f'"{entry_folder}/{APP}" %f', f"the entry's Exec is {entry.get('Exec')!r}")
+        check("video/x-msvideo" in entry.get("MimeType", "").split(";"), "the entry does not open videos")
         check(entry.get("Icon") == f"{entry_folder}/{ICON}", f"the entry's Icon is {entry.get('Icon')!r}")
 
     # Nothing ties the programs to the build: no run path, and every library
@@ -134,7 +135,7 @@ def main():
     subprocess.run([os.path.join(moved, "add-to-menu"), menu], check=True, stdout=subprocess.DEVNULL,
                    env={k: v for k, v in os.environ.items() if k != "OZ_PROGRAM_FOLDER"})
     entry = read_entry(os.path.join(menu, "ombrix-zudodira.desktop"))
-    check(entry["Exec"] == f'"{moved}/{APP}"', f"add-to-menu in the moved folder wrote Exec={entry['Exec']}")
+    check(entry["Exec"] == f'"{moved}/{APP}" %f', f"add-to-menu in the moved folder wrote Exec={entry['Exec']}")
     smoke(moved, out)
     log(f"the moved copy ran: {moved}")
 

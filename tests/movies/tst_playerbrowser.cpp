@@ -10,6 +10,7 @@
 #include "support/TestSupport.h"
 #include "swfgen/PlayerMovie.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QJsonObject>
@@ -164,22 +165,33 @@ private slots:
 
         QTest::addColumn<QString>("clipLength");
         QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("clip");
 
         QTest::newRow("160x120, red, starts by itself") << 0 << "FF0000" << 0xFF0000u << "1"
                                                         << "1"
                                                         << "6"
-                                                        << "Ombrix Zidad";
+                                                        << "Ombrix Zidad"
+                                                        << "clip.flv";
         QTest::newRow("320x240, typed light grey, waits for play, caption with & and quotes")
             << 2 << "c0c0c0" << 0xC0C0C0u << ""
             << "1"
             << "6"
-            << "Tom & Jerry's \"best\" 100%+";
+            << "Tom & Jerry's \"best\" 100%+"
+            << "clip.flv";
         // Without a usable length the clip's own duration drives the bar.
         QTest::newRow("640x480, empty colour gives black, no link, length not a number")
             << 3 << "" << 0x000000u << "1"
             << "0"
             << "six"
-            << "Ombrix Zidad";
+            << "Ombrix Zidad"
+            << "clip.flv";
+        // Clip names that mean something in an address.
+        for (const char* name :
+             {"Holiday_#1", "what?", "50%41", "Tom_&_Jerry", "1+1", "Rock'n'roll", "caf\u00e9", "a;b"})
+            QTest::addRow("clip named %s", name) << 1 << "008000" << 0x008000u << "1"
+                                                 << "1"
+                                                 << "6"
+                                                 << "Ombrix Zidad" << QString::fromUtf8(name) + ".flv";
     }
 
     void player()
@@ -191,12 +203,16 @@ private slots:
         QFETCH(QString, isLink);
         QFETCH(QString, clipLength);
         QFETCH(QString, caption);
+        QFETCH(QString, clip);
+        const QString clipPath = site->HtmlFolder() + "/flvs/" + clip;
+        QVERIFY(QFileInfo::exists(clipPath) || QFile::copy(site->HtmlFolder() + "/flvs/clip.flv", clipPath));
         const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[size]);
         PlayerPageSettings settings =
             pageSettings(size, color.toStdString(), autoStart.toStdString(), isLink.toStdString(),
                          site->Url("/linked.html").toStdString());
         settings.ClipLength = clipLength.toStdString();
         settings.LinkCaption = caption.toStdString();
+        settings.ClipFile = clip.toStdString();
         try {
             const QPoint origin = openPage(settings, size, expectedColor);
             auto at = [&](int x, int y) { return origin + QPoint(x, y); };
@@ -295,19 +311,44 @@ private slots:
         }
     }
 
-    // A clip that is not there: Ruffle reports the failed load, and the
-    // player stays whole, its buttons coloured, its video area empty.
+    // A clip that is not there: Ruffle reports the failed load but tells the
+    // movie nothing. After its wait the player says so: the play icon back,
+    // "Clip not found" where the time was, the video area empty.
     void missingClip()
     {
         const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[1]);
         PlayerPageSettings settings = pageSettings(1, "0000FF", "1", "1", "http://127.0.0.1/");
         settings.ClipFile = "missing.flv";
+        // Without a length the time reads "0:00", far shorter than the message.
+        settings.ClipLength = "";
         try {
             const QPoint origin = openPage(settings, 1, 0x0000FF);
             QVERIFY2(tab->WaitForConsole("Error during netstream load", 10000), consoleText().c_str());
+            const QPoint iconMiddle =
+                origin + QPoint(layout.playButton.CenterX(), layout.playButton.CenterY());
+            const QRect time(origin + QPoint(layout.time.x, layout.time.y),
+                             QSize(layout.time.width, layout.time.height));
+            // The leftmost column of the time's dark text.
+            auto textLeft = [&](const QImage& image) {
+                for (int x = time.left(); x <= time.right(); ++x)
+                    for (int y = time.top(); y <= time.bottom(); ++y)
+                        if (qGray(image.pixel(x, y)) < 128)
+                            return x;
+                return time.right() + 1;
+            };
+            QImage shot;
+            const bool notFound = waitForPicture(
+                [&](const QImage& image) {
+                    return near(image.pixel(iconMiddle), swf::PlayerColors::LightIcon, 8) &&
+                           textLeft(image) < time.right() - 45;
+                },
+                &shot, (swf::ClipWaitSeconds + 20) * 1000);
+            QVERIFY2(notFound, qPrintable(QString("icon %1, text from x %2 of %3")
+                                              .arg(hex(shot.pixel(iconMiddle)))
+                                              .arg(textLeft(shot) - time.left())
+                                              .arg(time.width())));
             QVERIFY(FramedPanicText(*tab).isEmpty());
             const QPoint playFace = origin + QPoint(layout.playButton.x + 4, layout.playButton.CenterY());
-            const QImage shot = tab->Screenshot();
             QVERIFY(near(shot.pixel(playFace), 0x0000FF, 8));
             const QPoint video = origin + QPoint(layout.video.CenterX(), layout.video.CenterY());
             QVERIFY2(near(shot.pixel(video), swf::PlayerColors::VideoFrame, 8),

@@ -170,6 +170,23 @@ Block HelperFunctions()
                             {Return(Str("http://") + Var("text"))}),
                          Return(Str("")),
                      })),
+        // A path of backslash-separated pieces as a relative address, each
+        // piece escaped: a clip named with #, ? or % is still asked for by
+        // its own name.
+        Set("clipAddress",
+            Function({"path"},
+                     {
+                         Local("pieces", Method(Var("path"), "split", {Str("\\")})),
+                         Local("address", Str("")),
+                         Local("separator", Str("")),
+                         While(Greater(Member(Var("pieces"), "length"), Num(0)),
+                               {
+                                   Set("address", Var("address") + Var("separator") +
+                                                      Call("escape", {Method(Var("pieces"), "shift", {})})),
+                                   Set("separator", Str("/")),
+                               }),
+                         Return(Var("address")),
+                     })),
         // m:ss
         Set("clock", Function({"seconds"},
                               {
@@ -185,6 +202,16 @@ Block HelperFunctions()
                          SetMember(Member(playButton, PlayIconName), "_visible", Not(Var("flag"))),
                          SetMember(Member(playButton, PauseIconName), "_visible", Var("flag")),
                      })),
+        // Back to the state before the first play, saying why.
+        Set("clipNotFound", Function({},
+                                     {
+                                         Do(Method(ns, "close", {})),
+                                         Set("started", Bool(false)),
+                                         SetMember(Var(VideoName), "_visible", Bool(false)),
+                                         Do(Call("showPlaying", {Bool(false)})),
+                                         Set("message", Str("Clip not found")),
+                                     })),
+        Set("milliseconds", Function({}, {Return(Method(New("Date", {}), "getTime", {}))})),
         Set("rewind", Function({},
                                {
                                    Do(Method(ns, "pause", {Bool(true)})),
@@ -203,8 +230,7 @@ Block SettingsAndColors()
     const int luma = PlayerColors::IconContrastLuma * 1000;
     return {
         // The page's settings. The page writes the clip as flvs\name.flv.
-        Set("streamUrl",
-            Method(Method(Call("textOf", {Var("file")}), "split", {Str("\\")}), "join", {Str("/")})),
+        Set("streamUrl", Call("clipAddress", {Call("textOf", {Var("file")})})),
         Set("lengthSec", Call("numberOr", {Var("clipLength"), Num(0)})),
         Set("bufferSec", Call("numberOr", {Var("bufferTime"), Num(DefaultBufferSeconds)})),
         Set("buttonRgb", Call("colorOr", {Var("buttonColor"), Num(PlayerColors::DefaultButton)})),
@@ -248,16 +274,13 @@ Block Playback()
                                If(Equals(Member(Var("info"), "code"), Str("NetStream.Play.Stop")),
                                   {Do(Call("rewind", {}))}),
                                If(Equals(Member(Var("info"), "code"), Str("NetStream.Play.StreamNotFound")),
-                                  {
-                                      Set("started", Bool(false)),
-                                      Do(Call("showPlaying", {Bool(false)})),
-                                      Set("message", Str("Clip not found")),
-                                  }),
+                                  {Do(Call("clipNotFound", {}))}),
                            })),
         // Without a usable clipLength the clip's own duration drives the bar.
         SetMember(ns, "onMetaData",
                   Function({"info"},
                            {
+                               Set("clipArrived", Bool(true)),
                                If(And(Not(Greater(Var("lengthSec"), Num(0))),
                                       Greater(Member(Var("info"), "duration"), Num(0))),
                                   {Set("lengthSec", Member(Var("info"), "duration"))}),
@@ -271,6 +294,8 @@ Block Playback()
                                If(Not(Var("started")),
                                   {
                                       Set("started", Bool(true)),
+                                      Set("clipArrived", Bool(false)),
+                                      Set("waitingSince", Call("milliseconds", {})),
                                       Set("message", Str("")),
                                       SetMember(Var(VideoName), "_visible", Bool(true)),
                                       Do(Method(ns, "play", {Var("streamUrl")})),
@@ -317,6 +342,13 @@ Block ProgressAndStart()
         Set("onEnterFrame",
             Function({},
                      {
+                         If(And(Var("started"), Not(Var("clipArrived"))),
+                            {If(Or(Greater(Member(ns, "bytesLoaded"), Num(0)),
+                                   Greater(Member(ns, "time"), Num(0))),
+                                {Set("clipArrived", Bool(true))},
+                                {If(Greater(Call("milliseconds", {}) - Var("waitingSince"),
+                                            Num(ClipWaitSeconds * 1000)),
+                                    {Do(Call("clipNotFound", {}))})})}),
                          Local("now", Choose(Var("started"), Member(ns, "time"), Num(0))),
                          If(Not(Greater(Var("now"), Num(0))), {Set("now", Num(0))}),
                          Local("part", Num(0)),

@@ -61,6 +61,10 @@ constexpr std::uint32_t LightIcon = 0xFFFFFF;
 // Seconds of buffer when bufferTime is missing or not a number.
 constexpr int DefaultBufferSeconds = 2;
 
+// A clip of which no byte has come this long after play is taken as not
+// found: a runtime that meets a missing clip may say nothing about it.
+constexpr int ClipWaitSeconds = 10;
+
 Bytes PlayerMovie(const PlayerSize& size);
 
 }  // namespace swf
