@@ -31,9 +31,14 @@ public:
         connect(socket, &QObject::destroyed, socket, [unanswered] { delete unanswered; });
         connect(socket, &QTcpSocket::bytesWritten, socket, [unanswered] { *unanswered = 0; });
         connect(socket, &QTcpSocket::readyRead, socket, [socket, unanswered] {
+            if (*unanswered > MaxUnansweredBytes)
+                return (void)socket->readAll();  // dropped, the line is being cut
             *unanswered += socket->bytesAvailable();
             if (*unanswered > MaxUnansweredBytes) {
-                socket->abort();
+                // Cut once the HTTP layer's slot for this chunk has run;
+                // until then what comes is thrown away unread.
+                socket->readAll();
+                QMetaObject::invokeMethod(socket, &QTcpSocket::abort, Qt::QueuedConnection);
             }
         });
         return socket;
