@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QTcpServer>
 
 #include <cstdio>
 #include <cstring>
@@ -47,6 +48,12 @@ void TPreviewWindow::Button2Click()
     close();
 }
 
+void TPreviewWindow::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    emit Closed();
+}
+
 std::unique_ptr<Preview> StartPreview()
 {
     const QString html = QDir(QString::fromLocal8Bit(Platform::ProgramFolder().c_str())).filePath("html");
@@ -68,6 +75,11 @@ std::unique_ptr<Preview> StartPreview()
     std::printf("%s\n", qPrintable(address));
     std::fflush(stdout);
     preview->Window = std::make_unique<TPreviewWindow>(address);
+    HtmlServer* server = preview->Server.get();
+    QObject::connect(preview->Window.get(), &TPreviewWindow::Closed, server, [server] {
+        for (QTcpServer* listening : server->servers())
+            listening->close();
+    });
     preview->Window->show();
     Dialogs::ShellOpen(address.toStdString());
     return preview;
@@ -83,5 +95,11 @@ int RunPreview(TApplication& application)
     TApplication::SetTitle("Ombrix Zudodira");
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/designs/icon.png")));
     const std::unique_ptr<Preview> preview = StartPreview();
-    return preview ? application.exec() : 1;
+    if (!preview)
+        return 1;
+    // The program keeps running while windows are hidden (see TApplication),
+    // so the preview ends itself.
+    QObject::connect(preview->Window.get(), &TPreviewWindow::Closed, &application, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    return application.exec();
 }

@@ -13,7 +13,6 @@ class TPreviewWindow;
 
 // The small window of the preview: the address the page is served at
 // (selectable, to paste into another browser), "Open in browser" and "Stop".
-// Closing it stops the server.
 class TPreviewWindow : public QWidget {
     Q_OBJECT
 
@@ -23,6 +22,13 @@ public:
 
     void Button1Click();  // "Open in browser"
     void Button2Click();  // "Stop"
+
+signals:
+    // The window was closed, by "Stop" or its close box: the preview ends.
+    void Closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     std::unique_ptr<Ui::TPreviewWindow> ui;
@@ -38,11 +44,11 @@ struct Preview {
 
 // Starts the preview of the page in the program folder: serves it, prints
 // the address on standard output, shows the window and opens the address in
-// the user's browser. Without a page, or without a port, it tells the user
-// why and gives nothing.
+// the user's browser; closing the window stops the server. Without a page,
+// or without a port, it tells the user why and gives nothing.
 std::unique_ptr<Preview> StartPreview();
 
-// "--preview" on the command line: the preview instead of the wizard. Returns
-// the process's exit code.
+// "--preview" on the command line: the preview instead of the wizard, until
+// its window is closed. Returns the process's exit code.
 bool IsPreviewCommand(int argc, char* argv[]);
 int RunPreview(TApplication& application);

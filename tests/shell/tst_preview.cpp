@@ -148,7 +148,7 @@ private slots:
             QSKIP("this machine has no address beyond loopback");
     }
 
-    void theWindowShowsTheAddressOpensItAndStops()
+    void theWindowShowsTheAddressOpensItAndStopsTheServer()
     {
         const QString address = preview->Server->Url("/");
         TPreviewWindow& window = *preview->Window;
@@ -161,6 +161,7 @@ private slots:
         QCOMPARE(dialogs->OpenedAddresses.size(), size_t(2));
         QTest::mouseClick(Control<QPushButton>(&window, "Button2"), Qt::LeftButton);
         QVERIFY(!window.isVisible());
+        QCOMPARE(ask(preview->Server->Port(), get("/TempHtml.html")).Status, QByteArray("refused"));
     }
 
     void withoutAPageItSaysWhatToDoFirst()
