@@ -50,11 +50,8 @@ public:
 QByteArray ServedContentType(const QString& path)
 {
     static const QList<QPair<QString, QByteArray>> types = {
-        {".html", "text/html; charset=utf-8"},
-        {".js", "text/javascript"},
-        {".wasm", "application/wasm"},
-        {".swf", "application/x-shockwave-flash"},
-        {".flv", "video/x-flv"},
+        {".html", "text/html; charset=utf-8"},     {".js", "text/javascript"}, {".wasm", "application/wasm"},
+        {".swf", "application/x-shockwave-flash"}, {".flv", "video/x-flv"},
     };
     for (const auto& [suffix, type] : types) {
         if (path.endsWith(suffix, Qt::CaseInsensitive))
@@ -134,8 +131,8 @@ bool HtmlServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
     QHttpServerResponder responder = makeResponder(request, socket);
     const auto method = request.method();
     if (method != QHttpServerRequest::Method::Get && method != QHttpServerRequest::Method::Head) {
-        responder.write(QByteArray("Method Not Allowed\n"), {{"Content-Type", "text/plain"}, {"Allow", "GET, HEAD"}},
-                        Status::MethodNotAllowed);
+        responder.write(QByteArray("Method Not Allowed\n"),
+                        {{"Content-Type", "text/plain"}, {"Allow", "GET, HEAD"}}, Status::MethodNotAllowed);
         return true;
     }
     const QByteArray path = request.url().path(QUrl::FullyEncoded).toUtf8();

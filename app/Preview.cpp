@@ -58,8 +58,9 @@ std::unique_ptr<Preview> StartPreview()
 {
     const QString html = QDir(QString::fromLocal8Bit(Platform::ProgramFolder().c_str())).filePath("html");
     if (!QFileInfo(QDir(html).filePath("TempHtml.html")).isFile()) {
-        const char* const text = "There is no player page to preview yet. Convert a clip and press "
-                                 "\"Generate Player\" first, then start the preview again.";
+        const char* const text =
+            "There is no player page to preview yet. Convert a clip and press "
+            "\"Generate Player\" first, then start the preview again.";
         std::fprintf(stderr, "%s\n", text);
         Dialogs::ShowMessage(text);
         return nullptr;

@@ -2,7 +2,8 @@
 // served on loopback beside the movies and a clip converted by conv, opened in
 // Debian's headless Chromium with self-hosted Ruffle. Checks what a visitor
 // sees: the player at the page's size, buttons in the chosen colour, the
-// caption, the clip's frames after play, and the link's new window.
+// caption, the clip's frames after play, and the link's new window; and the
+// same through the program's own preview of its folder.
 #include "browser/HeadlessChromium.h"
 #include "browser/PlayerSite.h"
 #include "player/PlayerPage.h"
@@ -288,7 +289,8 @@ private slots:
         QVERIFY(QFile::copy(site->HtmlFolder() + "/flvs/clip.flv", program.filePath("html/flvs/clip.flv")));
         QFile page(program.filePath("html/TempHtml.html"));
         QVERIFY(page.open(QIODevice::WriteOnly));
-        page.write(QByteArray::fromStdString(PlayerPageText(pageSettings(2, "FF8000", "1", "1", "http://a.example/"))));
+        page.write(QByteArray::fromStdString(
+            PlayerPageText(pageSettings(2, "FF8000", "1", "1", "http://a.example/"))));
         page.close();
 
         QProcess preview;
@@ -300,16 +302,23 @@ private slots:
         try {
             tab->Open(address);
             const QPoint origin = checkPlayer(2, 0xFF8000);
-            const QPoint top = origin + QPoint(layout.video.CenterX(), layout.video.y + layout.video.height / 4);
+            const QPoint top =
+                origin + QPoint(layout.video.CenterX(), layout.video.y + layout.video.height / 4);
             const QPoint bottom =
                 origin + QPoint(layout.video.CenterX(), layout.video.y + 3 * layout.video.height / 4);
             QImage shot;
             const bool playing = waitForPicture(
-                [&](const QImage& image) { return near(image.pixel(top), ClipTop) && near(image.pixel(bottom), ClipBottom); },
+                [&](const QImage& image) {
+                    return near(image.pixel(top), ClipTop) && near(image.pixel(bottom), ClipBottom);
+                },
                 &shot, 30000);
-            QVERIFY2(playing, qPrintable("video area shows " + hex(shot.pixel(top)) + " over " + hex(shot.pixel(bottom))));
-            tab->Evaluate("fetch('http://example.com/', {mode: 'no-cors'}).then(() => window.outside = 'reached', () => window.outside = 'unreachable')");
-            QVERIFY(browser->WaitUntil([&] { return !tab->Evaluate("window.outside").isUndefined(); }, 30000));
+            QVERIFY2(playing, qPrintable("video area shows " + hex(shot.pixel(top)) + " over " +
+                                         hex(shot.pixel(bottom))));
+            tab->Evaluate(
+                "fetch('http://example.com/', {mode: 'no-cors'}).then(() => window.outside = 'reached', () "
+                "=> window.outside = 'unreachable')");
+            QVERIFY(
+                browser->WaitUntil([&] { return !tab->Evaluate("window.outside").isUndefined(); }, 30000));
             QCOMPARE(tab->Evaluate("window.outside").toString(), QString("unreachable"));
         } catch (const BrowserError& failure) {
             QFAIL(failure.what());
