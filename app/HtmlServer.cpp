@@ -9,6 +9,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <memory>
+
 namespace {
 
 // A request head is a few hundred bytes; a peer that sends this much without
@@ -27,8 +29,8 @@ public:
         QTcpSocket* socket = QTcpServer::nextPendingConnection();
         if (!socket)
             return nullptr;
-        auto* unanswered = new qint64(0);
-        connect(socket, &QObject::destroyed, socket, [unanswered] { delete unanswered; });
+        // Shared by the two handlers, gone with their connections.
+        auto unanswered = std::make_shared<qint64>(0);
         connect(socket, &QTcpSocket::bytesWritten, socket, [unanswered] { *unanswered = 0; });
         connect(socket, &QTcpSocket::readyRead, socket, [socket, unanswered] {
             if (*unanswered > MaxUnansweredBytes)
