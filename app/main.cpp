@@ -1,3 +1,4 @@
+#include "app/Preview.h"
 #include "app/ProgramWindows.h"
 #include "platform/Application.h"
 
@@ -5,6 +6,8 @@ int main(int argc, char* argv[])
 {
     TApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ombrix-zudodira"));
+    if (IsPreviewCommand(argc, argv))
+        return RunPreview(application);
     StartProgram(application);
     OpenNamedVideo(QApplication::arguments());
     return application.exec();

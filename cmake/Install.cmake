@@ -1,6 +1,7 @@
 # Installing lays out the program folder as the build folder holds it: the
 # prefix is the program folder, with the program, conv and html/ (html/flvs/
-# for the clips, the page beside the player movies) side by side. The
+# for the clips, the page beside the player movies, Ruffle in html/ruffle/,
+# see Ruffle.cmake) side by side. The
 # program finds everything from its own path and links only system
 # libraries, so the folder runs from wherever it is copied.
 #

@@ -8,6 +8,8 @@ virtual desktop; packs the archive and checks what it holds.
 
 import argparse
 import os
+import select
+import shlex
 import shutil
 import struct
 import subprocess
@@ -15,6 +17,7 @@ import sys
 import tarfile
 import tempfile
 import time
+import urllib.request
 
 # The modules beside this script; no byte code is left in the source tree.
 sys.dont_write_bytecode = True
@@ -26,6 +29,8 @@ from walk import APP, Walk  # noqa: E402
 PROGRAMS = [APP, "conv", "add-to-menu"]
 ICON = "share/icons/hicolor/64x64/apps/ombrix-zudodira.png"
 ENTRY = "share/applications/ombrix-zudodira.desktop"
+RUFFLE = ["ruffle.js", "LICENSE_MIT", "LICENSE_APACHE"]
+NO_PAGE = 'There is no player page to preview yet. Convert a clip and press "Generate Player" first'
 
 
 def check(condition, message):
@@ -38,16 +43,101 @@ def movies(build):
     return sorted(f for f in os.listdir(html) if f.endswith(".swf")) if os.path.isdir(html) else []
 
 
-def read_entry(path):
-    entry = {}
+def read_entry(path, group="Desktop Entry"):
+    """The keys of one group of a desktop entry, checked by desktop-file-validate."""
+    validation = subprocess.run(["desktop-file-validate", path], capture_output=True, text=True)
+    check(validation.returncode == 0 and not validation.stdout.strip(),
+          f"desktop-file-validate {path}:\n{validation.stdout}{validation.stderr}")
+    entry, current = {}, None
     with open(path, encoding="utf-8") as f:
         lines = f.read().splitlines()
     check(lines and lines[0] == "[Desktop Entry]", f"{path} does not start with [Desktop Entry]")
-    for line in lines[1:]:
-        if line and not line.startswith("#"):
+    for line in lines:
+        if line.startswith("["):
+            current = line[1:-1]
+        elif line and not line.startswith("#") and current == group:
             key, _, value = line.partition("=")
             entry[key] = value
     return entry
+
+
+def exec_arguments(value):
+    """An Exec value as the arguments it runs. The folder names here hold
+    blanks and a UTF-8 letter but none of the characters the entry escapes,
+    so shell-style splitting reads it as a desktop does."""
+    return shlex.split(value)
+
+
+def read_line(stream, deadline=30):
+    """One line of a child's output, or what came before the deadline."""
+    got = b""
+    end = time.monotonic() + deadline
+    while not got.endswith(b"\n") and time.monotonic() < end:
+        if select.select([stream], [], [], 0.5)[0]:
+            byte = os.read(stream.fileno(), 1)
+            if not byte:
+                break
+            got += byte
+    return got.decode("utf-8", "replace").strip()
+
+
+def check_actions(folder, menu, out):
+    """The entry's two actions, run as a desktop runs them: the file manager
+    (here a stand-in that notes what it was asked to open) gets html/, and
+    the preview says what to do without a page and serves one when there is."""
+    entry = os.path.join(menu, "ombrix-zudodira.desktop")
+    check(read_entry(entry)["Actions"] == "HtmlFilesFolder;PreviewPlayerPage;", "the entry's actions are wrong")
+    html = read_entry(entry, "Desktop Action HtmlFilesFolder")
+    preview = read_entry(entry, "Desktop Action PreviewPlayerPage")
+    check(html["Name"] == "Html Files Folder" and preview["Name"] == "Preview Player Page",
+          f"the actions are named {html['Name']!r} and {preview['Name']!r}")
+
+    stand_in = os.path.join(out, "file-manager")
+    os.makedirs(stand_in, exist_ok=True)
+    with open(os.path.join(stand_in, "xdg-open"), "w") as f:
+        f.write('#!/bin/sh\nprintf "%s\\n" "$@" >"$(dirname "$0")/opened"\n')
+    os.chmod(os.path.join(stand_in, "xdg-open"), 0o755)
+    env = dict(os.environ, PATH=stand_in + os.pathsep + os.environ["PATH"], QT_QPA_PLATFORM="offscreen")
+    subprocess.run(exec_arguments(html["Exec"]), env=env, check=True, timeout=30)
+    with open(os.path.join(stand_in, "opened"), encoding="utf-8") as f:
+        opened = f.read()
+    check(opened == os.path.join(folder, "html") + "\n", f"Html Files Folder opened {opened!r}")
+
+    def run_preview():
+        return subprocess.Popen(exec_arguments(preview["Exec"]), env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    program = run_preview()
+    try:
+        said = read_line(program.stderr)
+        while said and NO_PAGE not in said and program.poll() is None:
+            said = read_line(program.stderr)
+        check(NO_PAGE in said, f"without a page the preview said {said!r}")
+    finally:
+        program.kill()
+        program.wait()
+
+    page = b"<html> <body>\r\n<br>\r\n</body> </html>\r\n"
+    with open(os.path.join(folder, "html", "TempHtml.html"), "wb") as f:
+        f.write(page)
+    program = run_preview()
+    try:
+        address = read_line(program.stdout)
+        check(address.startswith("http://127.0.0.1:"), f"the preview printed {address!r}")
+
+        def fetch(path):
+            with urllib.request.urlopen(address + path, timeout=30) as answer:
+                return answer.headers.get("Content-Type"), answer.read()
+
+        index = fetch("")[1]
+        check(b'src="ruffle/ruffle.js"' in index and b'src="TempHtml.html"' in index,
+              f"the index page is {index!r}")
+        check(fetch("TempHtml.html")[1] == page, "the page was not served as written")
+        check(fetch("ruffle/ruffle.js")[0] == "text/javascript", "ruffle.js is not served as a script")
+    finally:
+        program.kill()
+        program.wait()
+        os.remove(os.path.join(folder, "html", "TempHtml.html"))
 
 
 def check_folder(folder, build, entry_folder):
@@ -59,6 +149,10 @@ def check_folder(folder, build, entry_folder):
     check(not os.path.exists(os.path.join(folder, "html", "TempHtml.html")), "a page came with the installation")
     for movie in movies(build):
         check(os.path.isfile(os.path.join(folder, "html", movie)), f"the player movie html/{movie} is missing")
+    ruffle = os.listdir(os.path.join(folder, "html", "ruffle"))
+    check(all(name in ruffle for name in RUFFLE) and any(name.endswith(".wasm") for name in ruffle),
+          f"html/ruffle/ holds {sorted(ruffle)}")
+    check(not any(name.endswith(".map") for name in ruffle), "html/ruffle/ holds source maps")
 
     with open(os.path.join(folder, ICON), "rb") as f:
         header = f.read(24)
@@ -138,6 +232,8 @@ def main():
     check(entry["Exec"] == f'"{moved}/{APP}" %f', f"add-to-menu in the moved folder wrote Exec={entry['Exec']}")
     smoke(moved, out)
     log(f"the moved copy ran: {moved}")
+    check_actions(moved, menu, out)
+    log("the menu entry's actions work")
 
     archive = check_archive(build, out)
     log(f"archive checked: {archive}")

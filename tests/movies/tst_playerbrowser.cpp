@@ -2,7 +2,8 @@
 // served on loopback beside the movies and a clip converted by conv, opened in
 // Debian's headless Chromium with self-hosted Ruffle. Checks what a visitor
 // sees: the player at the page's size, buttons in the chosen colour, the
-// caption, the clip's frames after play, and the link's new window.
+// caption, the clip's frames after play, and the link's new window; and the
+// same through the program's own preview of its folder.
 #include "browser/HeadlessChromium.h"
 #include "browser/PlayerSite.h"
 #include "player/PlayerPage.h"
@@ -10,8 +11,10 @@
 #include "support/TestSupport.h"
 #include "swfgen/PlayerMovie.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QImage>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -69,8 +72,21 @@ class PlayerBrowserTest : public QObject {
         tab->Open(site->HarnessUrl());
         if (!tab->WaitForConsole("Loaded SWF", 30000))
             throw BrowserError("Ruffle did not load the movie:\n" + consoleText());
-        const QRect player = FramedPlayerRect(*tab);
+        return checkPlayer(sizeIndex, buttonColor);
+    }
+
+    // The framed player at its size, without Ruffle's error panel, its
+    // buttons in the colour; its top-left corner in the viewport.
+    QPoint checkPlayer(int sizeIndex, QRgb buttonColor)
+    {
         const swf::PlayerSize& size = swf::PlayerSizes()[sizeIndex];
+        QRect player;
+        browser->WaitUntil(
+            [&] {
+                player = FramedPlayerRect(*tab);
+                return player.size() == QSize(size.stageWidth, size.stageHeight);
+            },
+            30000);
         if (player.size() != QSize(size.stageWidth, size.stageHeight))
             throw BrowserError(
                 QString("player drawn at %1x%2").arg(player.width()).arg(player.height()).toStdString());
@@ -89,7 +105,7 @@ class PlayerBrowserTest : public QObject {
                 return near(image.pixel(playFace), buttonColor, 8) &&
                        near(image.pixel(stopFace), buttonColor, 8);
             },
-            &shot, 10000);
+            &shot, 30000);
         if (!painted)
             throw BrowserError(
                 ("buttons are " + hex(shot.pixel(playFace)) + " and " + hex(shot.pixel(stopFace)))
@@ -123,7 +139,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(QFileInfo::exists(OZ_RUFFLE_FOLDER "/ruffle.js"),
-                 "Ruffle is not installed: run tools/ensure-ruffle (./test does)");
+                 "Ruffle is missing from the program folder's html/ruffle/");
         QVERIFY2(QFileInfo::exists("/usr/bin/chromium"), "Debian's chromium is not installed");
         site = std::make_unique<PlayerSite>(work.filePath("site"), OZ_PROGRAM_FOLDER, OZ_RUFFLE_FOLDER);
         QString error;
@@ -270,6 +286,61 @@ private slots:
         } catch (const BrowserError& failure) {
             QFAIL(failure.what());
         }
+    }
+
+    // The program's own preview of its folder (a copy of the build's), with
+    // the outside network out of the browser's reach: the index page it
+    // prints loads the folder's Ruffle and plays the written page.
+    void previewPlaysTheWrittenPage()
+    {
+        const QDir build(OZ_PROGRAM_FOLDER), program(work.filePath("program"));
+        QVERIFY(program.mkpath("html/flvs") && program.mkpath("html/ruffle"));
+        QStringList files{"ombrix-zudodira"};
+        for (const QString& name : QDir(build.filePath("html")).entryList({"*.swf"}, QDir::Files))
+            files << "html/" + name;
+        for (const QString& name : QDir(build.filePath("html/ruffle")).entryList(QDir::Files))
+            files << "html/ruffle/" + name;
+        for (const QString& file : files)
+            QVERIFY2(QFile::copy(build.filePath(file), program.filePath(file)), qPrintable(file));
+        QVERIFY(QFile::copy(site->HtmlFolder() + "/flvs/clip.flv", program.filePath("html/flvs/clip.flv")));
+        QFile page(program.filePath("html/TempHtml.html"));
+        QVERIFY(page.open(QIODevice::WriteOnly));
+        page.write(QByteArray::fromStdString(
+            PlayerPageText(pageSettings(2, "FF8000", "1", "1", "http://a.example/"))));
+        page.close();
+
+        QProcess preview;
+        preview.start(program.filePath("ombrix-zudodira"), {"--preview"});
+        QVERIFY(browser->WaitUntil([&] { return preview.canReadLine(); }, 30000));
+        const QString address = QString::fromUtf8(preview.readLine()).trimmed();
+        QVERIFY2(address.startsWith("http://127.0.0.1:"), qPrintable(address));
+        const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[2]);
+        try {
+            tab->Open(address);
+            const QPoint origin = checkPlayer(2, 0xFF8000);
+            const QPoint top =
+                origin + QPoint(layout.video.CenterX(), layout.video.y + layout.video.height / 4);
+            const QPoint bottom =
+                origin + QPoint(layout.video.CenterX(), layout.video.y + 3 * layout.video.height / 4);
+            QImage shot;
+            const bool playing = waitForPicture(
+                [&](const QImage& image) {
+                    return near(image.pixel(top), ClipTop) && near(image.pixel(bottom), ClipBottom);
+                },
+                &shot, 30000);
+            QVERIFY2(playing, qPrintable("video area shows " + hex(shot.pixel(top)) + " over " +
+                                         hex(shot.pixel(bottom))));
+            tab->Evaluate(
+                "fetch('http://example.com/', {mode: 'no-cors'}).then(() => window.outside = 'reached', () "
+                "=> window.outside = 'unreachable')");
+            QVERIFY(
+                browser->WaitUntil([&] { return !tab->Evaluate("window.outside").isUndefined(); }, 30000));
+            QCOMPARE(tab->Evaluate("window.outside").toString(), QString("unreachable"));
+        } catch (const BrowserError& failure) {
+            QFAIL(failure.what());
+        }
+        preview.kill();
+        preview.waitForFinished();
     }
 
     // The caption opens webPage, as the movie received it from the page

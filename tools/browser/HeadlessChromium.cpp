@@ -56,7 +56,10 @@ HeadlessChromium::HeadlessChromium(const QString& workFolder)
         "--autoplay-policy=no-user-gesture-required", "--hide-scrollbars", "--mute-audio",
         // A page that opens a window goes on running at full speed behind it.
         "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
-        "--disable-backgrounding-occluded-windows"};
+        "--disable-backgrounding-occluded-windows",
+        // Nothing beyond loopback: every other address goes to a proxy that
+        // is not there, so a page that needs the network fails here.
+        "--proxy-server=http://127.0.0.1:9", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"};
     std::vector<char*> argv;
     for (const QByteArray& argument : arguments)
         argv.push_back(const_cast<char*>(argument.constData()));

@@ -1,7 +1,7 @@
 // Debian's headless Chromium driven through its remote-debugging pipe: one
 // browser process (in a process group of its own, ended with the object),
 // commands sent as JSON, answers and events read back, with waits that keep
-// serving the thread's Qt events (so a LoopbackFileServer on the same thread
+// serving the thread's Qt events (so an HtmlServer on the same thread
 // goes on answering the browser).
 #pragma once
 

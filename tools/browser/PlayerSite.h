@@ -3,10 +3,10 @@
 // program's converter, the written page, and a harness page that loads
 // self-hosted Ruffle and then shows the page, unchanged, in a frame (Ruffle
 // takes over same-origin frames itself). Served on the loopback interface,
-// with Ruffle's npm package mounted at /ruffle/.
+// with the program folder's Ruffle mounted at /ruffle/.
 #pragma once
 
-#include "browser/LoopbackFileServer.h"
+#include "app/HtmlServer.h"
 
 #include <QRect>
 #include <QString>
@@ -19,7 +19,7 @@ class PlayerSite {
 public:
     // folder: an empty folder for the site; programFolder: the build's
     // program folder, with the movies in html/ and the converter conv;
-    // ruffleFolder: the @ruffle-rs/ruffle package.
+    // ruffleFolder: the Ruffle files (the program folder's html/ruffle/).
     PlayerSite(const QString& folder, const QString& programFolder, const QString& ruffleFolder);
 
     // Copies the movies, writes the harness and starts serving; on failure
@@ -34,7 +34,6 @@ public:
     QString HtmlFolder() const { return html; }
     QString Url(const QString& path) const { return server.Url(path); }
     QString HarnessUrl() const { return server.Url("/harness.html"); }
-    const QStringList& Requests() const { return server.Requests(); }
 
     // Viewport that shows the harness with the largest player whole.
     static QSize Viewport() { return {720, 660}; }
@@ -42,7 +41,7 @@ public:
 private:
     QString html;
     QString program;
-    LoopbackFileServer server;
+    HtmlServer server;
 };
 
 // Where the Ruffle player of the framed page lies, in viewport pixels; an

@@ -1,0 +1,106 @@
+#include "app/Preview.h"
+
+#include "platform/Application.h"
+#include "platform/Dialogs.h"
+#include "platform/ProgramFolder.h"
+#include "ui_PreviewWindow.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QTcpServer>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The page is shown as written, in a frame of the same origin, which Ruffle
+// takes over from the index page.
+const char* const IndexPage = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>Ombrix Zudodira: player page</title>
+<script src="ruffle/ruffle.js"></script></head>
+<body style="margin:0">
+<iframe src="TempHtml.html" title="Player page" style="border:0;display:block;width:100%;height:100vh"></iframe>
+</body></html>
+)";
+
+}  // namespace
+
+TPreviewWindow::TPreviewWindow(const QString& address, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TPreviewWindow>()), address(address)
+{
+    ui->setupUi(this);
+    ui->Label2->setText(address);
+    connect(ui->Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
+    connect(ui->Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
+}
+
+TPreviewWindow::~TPreviewWindow() = default;
+
+void TPreviewWindow::Button1Click()
+{
+    Dialogs::ShellOpen(address.toStdString());
+}
+
+void TPreviewWindow::Button2Click()
+{
+    close();
+}
+
+void TPreviewWindow::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    emit Closed();
+}
+
+std::unique_ptr<Preview> StartPreview()
+{
+    const QString html = QDir(QString::fromLocal8Bit(Platform::ProgramFolder().c_str())).filePath("html");
+    if (!QFileInfo(QDir(html).filePath("TempHtml.html")).isFile()) {
+        const char* const text =
+            "There is no player page to preview yet. Convert a clip and press "
+            "\"Generate Player\" first, then start the preview again.";
+        std::fprintf(stderr, "%s\n", text);
+        Dialogs::ShowMessage(text);
+        return nullptr;
+    }
+    auto preview = std::make_unique<Preview>();
+    preview->Server = std::make_unique<HtmlServer>(html);
+    preview->Server->AddPage("/", IndexPage);
+    if (!preview->Server->Start()) {
+        Dialogs::ShowMessage("The preview cannot listen on 127.0.0.1.");
+        return nullptr;
+    }
+    const QString address = preview->Server->Url("/");
+    std::printf("%s\n", qPrintable(address));
+    std::fflush(stdout);
+    preview->Window = std::make_unique<TPreviewWindow>(address);
+    HtmlServer* server = preview->Server.get();
+    QObject::connect(preview->Window.get(), &TPreviewWindow::Closed, server, [server] {
+        for (QTcpServer* listening : server->servers())
+            listening->close();
+    });
+    preview->Window->show();
+    Dialogs::ShellOpen(address.toStdString());
+    return preview;
+}
+
+bool IsPreviewCommand(int argc, char* argv[])
+{
+    return argc == 2 && std::strcmp(argv[1], "--preview") == 0;
+}
+
+int RunPreview(TApplication& application)
+{
+    TApplication::SetTitle("Ombrix Zudodira");
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/designs/icon.png")));
+    const std::unique_ptr<Preview> preview = StartPreview();
+    if (!preview)
+        return 1;
+    // The program keeps running while windows are hidden (see TApplication),
+    // so the preview ends itself.
+    QObject::connect(preview->Window.get(), &TPreviewWindow::Closed, &application, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    return application.exec();
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/HtmlServer.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class TApplication;
+namespace Ui {
+class TPreviewWindow;
+}
+
+// The small window of the preview: the address the page is served at
+// (selectable, to paste into another browser), "Open in browser" and "Stop".
+class TPreviewWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TPreviewWindow(const QString& address, QWidget* parent = nullptr);
+    ~TPreviewWindow() override;
+
+    void Button1Click();  // "Open in browser"
+    void Button2Click();  // "Stop"
+
+signals:
+    // The window was closed, by "Stop" or its close box: the preview ends.
+    void Closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    std::unique_ptr<Ui::TPreviewWindow> ui;
+    QString address;
+};
+
+// The preview as it runs: the program folder's html/ served on loopback,
+// with an index page at "/" that loads Ruffle and frames the page.
+struct Preview {
+    std::unique_ptr<HtmlServer> Server;
+    std::unique_ptr<TPreviewWindow> Window;
+};
+
+// Starts the preview of the page in the program folder: serves it, prints
+// the address on standard output, shows the window and opens the address in
+// the user's browser; closing the window stops the server. Without a page,
+// or without a port, it tells the user why and gives nothing.
+std::unique_ptr<Preview> StartPreview();
+
+// "--preview" on the command line: the preview instead of the wizard, until
+// its window is closed. Returns the process's exit code.
+bool IsPreviewCommand(int argc, char* argv[]);
+int RunPreview(TApplication& application);
