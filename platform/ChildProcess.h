@@ -25,7 +25,9 @@ int NiceValueForPriorityClass(std::uint32_t priorityClass);
 // input and output are the descriptors given at the start and it inherits no
 // other descriptor. The object reaps the child: at once when it has ended,
 // otherwise by handing it to a reaper that waits for its end, so that no
-// zombie stays behind whatever the owner does.
+// zombie stays behind whatever the owner does. The child is killed when this
+// program ends, however it ends (a crash or SIGKILL included); the system
+// drops that request only for a set-user-ID program.
 class ChildProcess {
 public:
     // Starts `path` with `arguments` (the first is the program's own name);
