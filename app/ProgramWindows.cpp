@@ -3,6 +3,7 @@
 #include "app/ConvertDialogBox.h"
 #include "app/winapp.h"
 #include "platform/Application.h"
+#include "platform/EndSignals.h"
 #include "player/Unit3.h"
 
 #include <QIcon>
@@ -20,4 +21,15 @@ void StartProgram(TApplication& application)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/designs/icon.png")));
     CreateProgramWindows(application);
     Form1->show();
+}
+
+int RunProgram(TApplication& application)
+{
+    const TEndSignals endSignals([](int signal) {
+        if (Form1)
+            Form1->StopForProgramEnd();
+        TEndSignals::EndBySignal(signal);
+    });
+    StartProgram(application);
+    return application.exec();
 }

@@ -5,6 +5,5 @@ int main(int argc, char* argv[])
 {
     TApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ombrix-zudodira"));
-    StartProgram(application);
-    return application.exec();
+    return RunProgram(application);
 }
