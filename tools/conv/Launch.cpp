@@ -88,7 +88,8 @@ std::optional<Captured> RunCapturingOutput(const std::string& program,
         // do more than a child of a threaded program could.)
         const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && ::getppid() == parent && input >= 0 &&
-            ::dup2(input, STDIN_FILENO) == STDIN_FILENO && ::dup2(writeEnd.get(), STDOUT_FILENO) == STDOUT_FILENO) {
+            ::dup2(input, STDIN_FILENO) == STDIN_FILENO &&
+            ::dup2(writeEnd.get(), STDOUT_FILENO) == STDOUT_FILENO) {
             ::execv(program.c_str(), argv.data());
             std::fprintf(stderr, "conv: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
         }
