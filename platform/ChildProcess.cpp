@@ -220,7 +220,8 @@ std::optional<pid_t> startOnThisThread(Launch& launch)
     constexpr std::size_t kStackSize = 64 * 1024;
     const std::unique_ptr<char[]> stack(new char[kStackSize]);
     launch.error = 0;
-    const pid_t pid = ::clone(becomeProgram, stack.get() + kStackSize, CLONE_VM | CLONE_VFORK | SIGCHLD, &launch);
+    const pid_t pid =
+        ::clone(becomeProgram, stack.get() + kStackSize, CLONE_VM | CLONE_VFORK | SIGCHLD, &launch);
     if (pid < 0)
         return std::nullopt;
     if (launch.error == 0)

@@ -33,5 +33,5 @@ private:
     std::function<void(int)> onSignal;
     Platform::Pipe pipe;
     QSocketNotifier* notifier;
-    struct sigaction previous[3] {};
+    struct sigaction previous[3]{};
 };
