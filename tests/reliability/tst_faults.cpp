@@ -99,6 +99,9 @@ int runProgram(int argc, char* argv[])
 {
     const rlimit noCoreFile{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCoreFile);
+    // As started from a terminal, even when the tests run in the background.
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+        std::signal(signal, SIG_DFL);
     TApplication application(argc, argv);
     const std::string folder = argv[2];
     const QString mode = argv[3];
