@@ -36,87 +36,48 @@ void generate()
     QTest::mouseClick(Form3->findChild<QPushButton*>("Button1"), Qt::LeftButton);
 }
 
-// A process as /proc tells it; nothing once it has been reaped.
-struct ProcessState {
-    char State = 0;
-    pid_t Parent = 0;
-    pid_t Group = 0;
-    bool Exiting = false;
-    bool KillPending = false;
-    QByteArray Name;
+// The processes that have not ended (zombies have) and pass the test.
+struct Process {
+    pid_t Pid, Parent, Group;
+    bool Dying;  // exiting, or SIGKILL on its way
 };
-
-std::optional<ProcessState> processState(pid_t pid)
+std::vector<Process> processes(const std::function<bool(const Process&)>& test)
 {
-    const QString folder = "/proc/" + QString::number(pid);
-    const QByteArray stat = ReadFile(folder + "/stat");
-    // pid (name) state ppid pgrp session tty tpgid flags...: the name may hold blanks.
-    const qsizetype open = stat.indexOf('('), close = stat.lastIndexOf(')');
-    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-    if (open < 0 || close < 0 || fields.size() < 7)
-        return std::nullopt;
-    const bool exiting = fields[6].toULong() & 0x4;  // PF_EXITING
-    ProcessState state{fields[0][0],
-                       fields[1].toInt(),
-                       fields[2].toInt(),
-                       exiting,
-                       false,
-                       stat.mid(open + 1, close - open - 1)};
-    for (const QByteArray& line : ReadFile(folder + "/status").split('\n'))
-        if (line.startsWith("SigPnd:") || line.startsWith("ShdPnd:"))
-            state.KillPending |= (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGKILL - 1)) & 1;
-    return state;
-}
-
-std::vector<pid_t> processesWhere(const std::function<bool(const ProcessState&)>& test)
-{
-    std::vector<pid_t> found;
-    for (const QString& pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs))
-        if (const auto state = processState(pid.toInt()); state && state->State != 'Z' && test(*state))
-            found.push_back(pid.toInt());
+    std::vector<Process> found;
+    for (const QString& pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
+        // pid (name) state ppid pgrp session tty tpgid flags...: the name may hold blanks.
+        const QByteArray stat = ReadFile("/proc/" + pid + "/stat");
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 7 || fields[0] == "Z")
+            continue;
+        bool dying = fields[6].toULong() & 0x4;  // PF_EXITING
+        for (const QByteArray& line : ReadFile("/proc/" + pid + "/status").split('\n'))
+            if (line.startsWith("SigPnd:") || line.startsWith("ShdPnd:"))
+                dying |= (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGKILL - 1)) & 1;
+        const Process process{pid.toInt(), fields[1].toInt(), fields[2].toInt(), dying};
+        if (test(process))
+            found.push_back(process);
+    }
     return found;
 }
 
-pid_t childNamed(pid_t parent, const QByteArray& name)
-{
-    const auto found = processesWhere([&](auto& p) { return p.Parent == parent && p.Name == name; });
-    return found.empty() ? 0 : found.front();
-}
-
-// Children of ours that have ended are reaped: orphans of the program come
-// to us while we are their subreaper.
-void reapEndedChildren()
-{
-    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
-    }
-}
-
 // The program itself, run by this test program in a folder the test made:
-// "Browse" pressed at once, the start message either left up or answered at
-// once ("message" or "wait"), and with "abort" the program aborting once the
-// converter is under way.
+// "Browse" pressed at once, the start message either left up ("message") or
+// answered at once ("wait").
 int runProgram(int argc, char* argv[])
 {
     const rlimit noCoreFile{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCoreFile);
-    // As started from a terminal, even when the tests run in the background.
-    for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT})  // as from a terminal, also in a background run
         std::signal(signal, SIG_DFL);
     TApplication application(argc, argv);
     const std::string folder = argv[2];
     const QString mode = argv[3];
     Platform::SetProgramFolderForTesting(folder);
-    QDir::setCurrent(QString::fromStdString(folder));
-    Dialogs::SetOpenFileHandler([&](const auto&) { return std::optional<std::string>(folder + "clip.avi"); });
+    QDir::setCurrent(argv[2]);
+    Dialogs::SetOpenFileHandler([&](const auto&) { return std::optional(folder + "clip.avi"); });
     if (mode != "message")
         Dialogs::SetMessageHandler([](const auto&) {});
-    QTimer aborting;
-    QObject::connect(&aborting, &QTimer::timeout, [] {
-        if (QFile::exists("ready"))
-            std::abort();
-    });
-    if (mode == "abort")
-        aborting.start(10);
     QTimer::singleShot(0, [] { Form1->findChild<QPushButton*>("Button1")->click(); });
     return RunProgram(application);
 }
@@ -167,14 +128,14 @@ private slots:
     {
         QTest::addColumn<bool>("realConv");  // probing an input that never comes
         QTest::addColumn<QString>("mode");
-        QTest::addColumn<int>("signal");  // sent to the program, or what it aborts with
+        QTest::addColumn<int>("signal");  // ABRT ends it as an abort() does
         QTest::newRow("TERM during the wait") << false << "wait" << SIGTERM;
         QTest::newRow("HUP during the wait") << false << "wait" << SIGHUP;
         QTest::newRow("INT during the start message") << false << "message" << SIGINT;
         QTest::newRow("TERM during conv's probe") << true << "message" << SIGTERM;
         QTest::newRow("KILL during the wait") << false << "wait" << SIGKILL;
         QTest::newRow("KILL during conv's probe") << true << "message" << SIGKILL;
-        QTest::newRow("aborting during the wait") << false << "abort" << SIGABRT;
+        QTest::newRow("ABRT during the wait") << false << "wait" << SIGABRT;
     }
     void programEndingMidJob()
     {
@@ -189,8 +150,8 @@ private slots:
             QVERIFY(QFile::remove(QString::fromStdString(job->input)));
             QVERIFY(::mkfifo(job->input.c_str(), 0644) == 0);
         }
-        qputenv("FAKECONV", mode == "message" ? "pid:conv.pid;create;write:1000;touch:ready;hang"
-                                              : "pid:conv.pid;create;write:1000;watchdog;touch:ready;hang");
+        qputenv("FAKECONV", mode == "message" ? "create;write:1000;touch:ready;hang"
+                                              : "create;write:1000;watchdog;touch:ready;hang");
         const Platform::UniqueFd nothing(::open("/dev/null", O_RDONLY | O_CLOEXEC));
         auto program =
             Platform::ChildProcess::Start(QCoreApplication::applicationFilePath().toStdString(),
@@ -198,45 +159,44 @@ private slots:
                                           nothing.Get(), STDERR_FILENO, 0);
         QVERIFY(program);
 
-        // The converter is under way (the real one's probe has started).
+        // The converter, the program's one child, is under way (the real
+        // one's probe, its one child, has started).
         pid_t converter = 0;
         auto noLeftovers = qScopeGuard([&] {
             if (converter > 0 && QTest::currentTestFailed())
                 ::kill(-converter, SIGKILL);
         });
         QVERIFY(WaitFor([&] {
+            const auto conv = processes([&](auto& p) { return p.Parent == program->Pid(); });
+            converter = conv.empty() ? 0 : conv[0].Pid;
             if (!realConv)
-                return (converter = ReadFile(job->folder.QPath() + "conv.pid").toInt()) > 0 &&
-                       QFile::exists(job->folder.QPath() + "ready");
-            converter = childNamed(program->Pid(), "conv");
-            return converter && childNamed(converter, "ffprobe");
+                return converter && QFile::exists(job->folder.QPath() + "ready");
+            return converter && !processes([&](auto& p) { return p.Parent == converter; }).empty();
         }));
-        if (mode != "abort")
-            ::kill(program->Pid(), signal);
+        ::kill(program->Pid(), signal);
         QVERIFY(WaitFor([&] { return program->HasEnded(); }));
         QElapsedTimer sinceTheEnd;
         sinceTheEnd.start();
         QCOMPARE(program->ExitCode().value_or(-1), 128 + signal);
 
         // By the time the program is gone, the converter's end is on its way
-        // whatever the machine's load: it is gone, dying or has SIGKILL
+        // whatever the machine's load: it has ended, is ending or has SIGKILL
         // pending. Its group then goes well within a second; the deadline is
-        // that second with a margin for a loaded machine.
-        const auto state = processState(converter);
-        QVERIFY(!state || state->State == 'Z' || state->Exiting || state->KillPending);
-        QVERIFY(WaitFor(
-            [&] {
-                reapEndedChildren();
-                return processesWhere([&](auto& p) { return p.Group == converter; }).empty();
-            },
-            5000));
+        // that second with a margin for a loaded machine. Its orphans come to
+        // us, their subreaper, to be reaped.
+        QVERIFY(processes([&](auto& p) { return p.Pid == converter && !p.Dying; }).empty());
+        const auto gone = [](const std::function<bool(const Process&)>& which) {
+            return WaitFor(
+                [&] {
+                    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+                    }
+                    return processes(which).empty();
+                },
+                5000);
+        };
+        QVERIFY(gone([&](auto& p) { return p.Group == converter; }));
         qInfo("converter's process group gone %lld ms after the program", sinceTheEnd.elapsed());
-        QVERIFY(WaitFor(
-            [] {
-                reapEndedChildren();
-                return CurrentResources().Children == 0;
-            },
-            5000));
+        QVERIFY(gone([](auto& p) { return p.Parent == ::getpid(); }));
         if (signal != SIGKILL && signal != SIGABRT)
             QVERIFY(!QFile::exists(QString::fromStdString(job->output)));
     }
