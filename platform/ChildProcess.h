@@ -32,8 +32,8 @@ class ChildProcess {
 public:
     // Starts `path` with `arguments` (the first is the program's own name);
     // `output` takes both standard output and standard error. A nice value
-    // other than 0 is set after the start; a refusal to raise the priority is
-    // ignored. Empty when the program cannot be started.
+    // other than 0 is set before the program runs; a refusal to raise the
+    // priority is ignored. Empty when the program cannot be started.
     static std::optional<ChildProcess> Start(const std::string& path,
                                              const std::vector<std::string>& arguments, int input, int output,
                                              int niceValue);
