@@ -13,7 +13,6 @@
 #include <poll.h>
 #include <sched.h>
 #include <string_view>
-#include <utility>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -178,7 +177,8 @@ CHILD_SIDE int becomeProgram(void* argument)
     ::syscall(SYS_setsid);
     // The standard streams; a descriptor already in its place only loses its
     // close-on-exec flag.
-    for (const auto& [fd, target] : {std::pair{launch.input, 0}, {launch.output, 1}, {launch.output, 2}}) {
+    const int streams[3][2] = {{launch.input, 0}, {launch.output, 1}, {launch.output, 2}};
+    for (const auto& [fd, target] : streams) {
         if (fd == target ? ::syscall(SYS_fcntl, fd, F_SETFD, 0) != 0
                          : ::syscall(SYS_dup3, fd, target, 0) != target)
             giveUp(launch);
