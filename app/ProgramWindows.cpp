@@ -3,6 +3,7 @@
 #include "app/ConvertDialogBox.h"
 #include "app/winapp.h"
 #include "platform/Application.h"
+#include "platform/EndSignals.h"
 #include "player/Unit3.h"
 
 #include <QFileInfo>
@@ -50,4 +51,16 @@ void OpenNamedVideo(const QStringList& arguments)
     }
     const std::string path = file.absoluteFilePath().toLocal8Bit().toStdString();
     QTimer::singleShot(0, Form1, Guarded([path] { Form1->OpenVideo(path); }));
+}
+
+int RunProgram(TApplication& application, const QStringList& arguments)
+{
+    const TEndSignals endSignals([](int signal) {
+        if (Form1)
+            Form1->StopForProgramEnd();
+        TEndSignals::EndBySignal(signal);
+    });
+    StartProgram(application);
+    OpenNamedVideo(arguments);
+    return application.exec();
 }

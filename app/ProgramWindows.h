@@ -17,3 +17,10 @@ void StartProgram(TApplication& application);
 // to the main window's job once the event loop runs. A name that is no file
 // is reported on standard error and left alone.
 void OpenNamedVideo(const QStringList& arguments);
+
+// The whole program after the application object: StartProgram, the video
+// named in the arguments (OpenNamedVideo), then the event loop; its result is
+// the program's exit status. Asked by the desktop to end (TERM, HUP, INT),
+// the program stops a conversion under way and ends with the usual status
+// for that signal.
+int RunProgram(TApplication& application, const QStringList& arguments = {});

@@ -8,7 +8,5 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("ombrix-zudodira"));
     if (IsPreviewCommand(argc, argv))
         return RunPreview(application);
-    StartProgram(application);
-    OpenNamedVideo(QApplication::arguments());
-    return application.exec();
+    return RunProgram(application, QApplication::arguments());
 }

@@ -196,6 +196,16 @@ void TForm1::stopConversion(const std::string& message)
     ConvertDialog->Close();
 }
 
+void TForm1::StopForProgramEnd()
+{
+    if (!DosCommand1->Running())
+        return;
+    DosCommand1->Shutdown();
+    // A converter that got to its end just now has left a whole clip.
+    if (DosCommand1->ExitCode() != std::optional<int>(0))
+        Files::DeleteFileQuietly(outputPath());
+}
+
 void TForm1::ProveriConverting()
 {
     const std::int64_t size = Files::SizeOfWritableFile(outputPath());

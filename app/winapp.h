@@ -32,6 +32,10 @@ public:
     void CheckFileSize();
     void ProveriConverting();
 
+    // The program is asked to end: a conversion under way is stopped as the
+    // watchdog stops one, without a word, so that no torn clip is left.
+    void StopForProgramEnd();
+
     // The runner's callbacks, on its worker thread.
     void PrikaziOutput(QObject* Sender, std::string NewLine, TOutputType OutputType);
     void ConvertZavrshi(QObject* Sender);

@@ -2,12 +2,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <mutex>
-#include <string_view>
 #include <poll.h>
-#include <spawn.h>
+#include <sched.h>
+#include <string_view>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -52,7 +58,7 @@ bool reapIfEnded(pid_t pid, int* status = nullptr)
 
 // Waits for the ends of children whose owners have let go of them while they
 // were still running. Its thread lives only while it has children to wait
-// for; children still running when the program ends are left to init.
+// for; children still running when the program ends end with it (below).
 class Reaper {
 public:
     ~Reaper()
@@ -124,6 +130,169 @@ Reaper& reaper()
     return instance;
 }
 
+// What a child is started with, all of it ready before the clone; `error`
+// is the child's answer when it cannot run the program.
+struct Launch {
+    pid_t parent;
+    const char* path;
+    char* const* argv;
+    char* const* environment;
+    int input;
+    int output;
+    int niceValue;
+    int error = 0;
+};
+
+// The kernel's own layout of a signal action on x86-64 and arm64 (the
+// library's differs).
+struct KernelSignalAction {
+    void (*handler)(int);
+    unsigned long flags;
+    void (*restorer)();
+    std::uint64_t mask;
+};
+
+// The child, until it runs the program: it shares our memory while the
+// thread that made it waits, so it uses raw system calls only (nothing that
+// allocates, locks, or that a sanitizer keeps books on) and answers through
+// launch.error.
+#define CHILD_SIDE [[gnu::no_sanitize("address", "thread", "undefined")]]
+
+CHILD_SIDE [[noreturn]] void giveUp(Launch& launch)
+{
+    launch.error = errno ? errno : ENOEXEC;
+    ::syscall(SYS_exit, 127);
+    __builtin_unreachable();
+}
+
+CHILD_SIDE int becomeProgram(void* argument)
+{
+    Launch& launch = *static_cast<Launch*>(argument);
+    // The child is killed when we end, however we end. Should we have ended
+    // before the request was made, it came too late: the child goes at once.
+    if (::syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0)
+        giveUp(launch);
+    if (::syscall(SYS_getppid) != launch.parent)
+        ::syscall(SYS_exit, 127);
+    ::syscall(SYS_setsid);
+    // The standard streams; a descriptor already in its place only loses its
+    // close-on-exec flag.
+    const int streams[3][2] = {{launch.input, 0}, {launch.output, 1}, {launch.output, 2}};
+    for (const auto& [fd, target] : streams) {
+        if (fd == target ? ::syscall(SYS_fcntl, fd, F_SETFD, 0) != 0
+                         : ::syscall(SYS_dup3, fd, target, 0) != target)
+            giveUp(launch);
+    }
+    // Descriptors others opened without close-on-exec stay behind as well.
+    if (::syscall(SYS_close_range, 3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+        rlimit limit{};
+        ::syscall(SYS_prlimit64, 0, RLIMIT_NOFILE, nullptr, &limit);
+        for (rlim_t fd = 3; fd < limit.rlim_cur && fd < 65536; ++fd)
+            ::syscall(SYS_fcntl, int(fd), F_SETFD, FD_CLOEXEC);
+    }
+    // Our handlers are no business of the child's, and it starts with no
+    // signal blocked (it was made with all of them blocked) and SIGPIPE at its
+    // default even when we ignore it; other ignored signals stay ignored, as
+    // across any exec.
+    for (int signal = 1; signal < NSIG; ++signal) {
+        KernelSignalAction current{};
+        const KernelSignalAction byDefault{SIG_DFL, 0, nullptr, 0};
+        if (::syscall(SYS_rt_sigaction, signal, nullptr, &current, sizeof current.mask) == 0 &&
+            current.handler != SIG_DFL && (current.handler != SIG_IGN || signal == SIGPIPE))
+            ::syscall(SYS_rt_sigaction, signal, &byDefault, nullptr, sizeof byDefault.mask);
+    }
+    {
+        const std::uint64_t none = 0;
+        ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &none, nullptr, sizeof none);
+    }
+    if (launch.niceValue != 0)
+        ::syscall(SYS_setpriority, PRIO_PROCESS, 0, launch.niceValue);  // a refusal to raise it is ignored
+    ::syscall(SYS_execve, launch.path, launch.argv, launch.environment);
+    giveUp(launch);
+}
+
+#undef CHILD_SIDE
+
+// Starts the child on the calling thread, which waits until the child runs
+// the program or gives up; the child's id, or nothing when it gave up.
+std::optional<pid_t> startOnThisThread(Launch& launch)
+{
+    constexpr std::size_t kStackSize = 64 * 1024;
+    const std::unique_ptr<char[]> stack(new char[kStackSize]);
+    launch.error = 0;
+    const pid_t pid =
+        ::clone(becomeProgram, stack.get() + kStackSize, CLONE_VM | CLONE_VFORK | SIGCHLD, &launch);
+    if (pid < 0)
+        return std::nullopt;
+    if (launch.error == 0)
+        return pid;
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return std::nullopt;
+}
+
+// Starts every child from one thread that lives as long as the program. A
+// child asks the system to kill it when the thread that started it ends,
+// which is the one way that holds when we are killed with no chance to clean
+// up; a runner's worker, though, may end before its child does (a time limit
+// leaves the child running), so it cannot be that thread.
+class Starter {
+public:
+    Starter() : thread([this] { serve(); }) {}
+    ~Starter()
+    {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        requested.notify_all();
+        thread.join();
+    }
+
+    // Runs `task` on the starter's thread and returns when it is done.
+    void Run(const std::function<void()>& task)
+    {
+        std::lock_guard oneAtATime(callers);
+        std::unique_lock lock(mutex);
+        pending = &task;
+        requested.notify_all();
+        done.wait(lock, [this] { return pending == nullptr; });
+    }
+
+private:
+    void serve()
+    {
+        // Signals are for the program's other threads; children start with
+        // their own mask.
+        sigset_t all;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        std::unique_lock lock(mutex);
+        for (;;) {
+            requested.wait(lock, [this] { return pending != nullptr || stopping; });
+            if (!pending)
+                return;
+            (*pending)();
+            pending = nullptr;
+            done.notify_all();
+        }
+    }
+
+    std::mutex callers;
+    std::mutex mutex;
+    std::condition_variable requested;
+    std::condition_variable done;
+    const std::function<void()>* pending = nullptr;
+    bool stopping = false;
+    std::thread thread;
+};
+
+Starter& starter()
+{
+    static Starter instance;
+    return instance;
+}
+
 }  // namespace
 
 std::string FindProgram(const std::string& name, const std::string& programFolder)
@@ -179,40 +348,15 @@ std::optional<ChildProcess> ChildProcess::Start(const std::string& path,
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    Launch launch{::getpid(), path.c_str(), argv.data(), environ, input, output, niceValue};
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
-    // Descriptors others opened without close-on-exec stay behind as well.
-    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    // The calling thread may block signals (the runner's worker blocks
-    // SIGPIPE) and the program may ignore SIGPIPE: the child starts with
-    // neither; other dispositions are inherited as usual.
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    sigaddset(&signals, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0)
+    std::optional<pid_t> pid;
+    starter().Run([&] { pid = startOnThisThread(launch); });
+    if (!pid)
         return std::nullopt;
-
-    if (niceValue != 0)
-        ::setpriority(PRIO_PROCESS, pid, niceValue);
     // Safe from pid reuse: the child is ours and not reaped yet.
-    UniqueFd endDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    return ChildProcess(pid, std::move(endDescriptor));
+    UniqueFd endDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, *pid, 0)));
+    return ChildProcess(*pid, std::move(endDescriptor));
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept

@@ -25,13 +25,15 @@ int NiceValueForPriorityClass(std::uint32_t priorityClass);
 // input and output are the descriptors given at the start and it inherits no
 // other descriptor. The object reaps the child: at once when it has ended,
 // otherwise by handing it to a reaper that waits for its end, so that no
-// zombie stays behind whatever the owner does.
+// zombie stays behind whatever the owner does. The child is killed when this
+// program ends, however it ends (a crash or SIGKILL included); the system
+// drops that request only for a set-user-ID program.
 class ChildProcess {
 public:
     // Starts `path` with `arguments` (the first is the program's own name);
     // `output` takes both standard output and standard error. A nice value
-    // other than 0 is set after the start; a refusal to raise the priority is
-    // ignored. Empty when the program cannot be started.
+    // other than 0 is set before the program runs; a refusal to raise the
+    // priority is ignored. Empty when the program cannot be started.
     static std::optional<ChildProcess> Start(const std::string& path,
                                              const std::vector<std::string>& arguments, int input, int output,
                                              int niceValue);

@@ -3,6 +3,8 @@
 // messages, nothing left behind, and the main window ready for another
 // "Browse".
 #include "JobHarness.h"
+#include "platform/ChildProcess.h"
+#include "platform/ProgramFolder.h"
 #include "platform/RadioGroup.h"
 
 #include <QCheckBox>
@@ -11,8 +13,13 @@
 #include <QTimer>
 #include <QProgressBar>
 
+#include <csignal>
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 using namespace TestSupport;
 
@@ -27,6 +34,52 @@ void chooseSizeAndBuffer()
 void generate()
 {
     QTest::mouseClick(Form3->findChild<QPushButton*>("Button1"), Qt::LeftButton);
+}
+
+// The processes that have not ended (zombies have) and pass the test.
+struct Process {
+    pid_t Pid, Parent, Group;
+    bool Dying;  // exiting, or SIGKILL on its way
+};
+std::vector<Process> processes(const std::function<bool(const Process&)>& test)
+{
+    std::vector<Process> found;
+    for (const QString& pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
+        // pid (name) state ppid pgrp session tty tpgid flags...: the name may hold blanks.
+        const QByteArray stat = ReadFile("/proc/" + pid + "/stat");
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 7 || fields[0] == "Z")
+            continue;
+        bool dying = fields[6].toULong() & 0x4;  // PF_EXITING
+        for (const QByteArray& line : ReadFile("/proc/" + pid + "/status").split('\n'))
+            if (line.startsWith("SigPnd:") || line.startsWith("ShdPnd:"))
+                dying |= (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGKILL - 1)) & 1;
+        const Process process{pid.toInt(), fields[1].toInt(), fields[2].toInt(), dying};
+        if (test(process))
+            found.push_back(process);
+    }
+    return found;
+}
+
+// The program itself, run by this test program in a folder the test made:
+// "Browse" pressed at once, the start message either left up ("message") or
+// answered at once ("wait").
+int runProgram(int argc, char* argv[])
+{
+    const rlimit noCoreFile{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCoreFile);
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT})  // as from a terminal, also in a background run
+        std::signal(signal, SIG_DFL);
+    TApplication application(argc, argv);
+    const std::string folder = argv[2];
+    const QString mode = argv[3];
+    Platform::SetProgramFolderForTesting(folder);
+    QDir::setCurrent(argv[2]);
+    Dialogs::SetOpenFileHandler([&](const auto&) { return std::optional(folder + "clip.avi"); });
+    if (mode != "message")
+        Dialogs::SetMessageHandler([](const auto&) {});
+    QTimer::singleShot(0, [] { Form1->findChild<QPushButton*>("Button1")->click(); });
+    return RunProgram(application);
 }
 
 }  // namespace
@@ -67,6 +120,85 @@ private slots:
             return after.Descriptors == before.Descriptors && after.Threads == before.Threads &&
                    after.Children == 0;
         }));
+    }
+
+    // However the program ends mid-job, its converter and the converter's
+    // children end with it; ended in order, it leaves no torn clip.
+    void programEndingMidJob_data()
+    {
+        QTest::addColumn<bool>("realConv");  // probing an input that never comes
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("signal");  // ABRT ends it as an abort() does
+        QTest::newRow("TERM during the wait") << false << "wait" << SIGTERM;
+        QTest::newRow("HUP during the wait") << false << "wait" << SIGHUP;
+        QTest::newRow("INT during the start message") << false << "message" << SIGINT;
+        QTest::newRow("TERM during conv's probe") << true << "message" << SIGTERM;
+        QTest::newRow("KILL during the wait") << false << "wait" << SIGKILL;
+        QTest::newRow("KILL during conv's probe") << true << "message" << SIGKILL;
+        QTest::newRow("ABRT during the wait") << false << "wait" << SIGABRT;
+    }
+    void programEndingMidJob()
+    {
+        QFETCH(bool, realConv);
+        QFETCH(QString, mode);
+        QFETCH(int, signal);
+        QVERIFY(::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0);
+        auto notSubreaper = qScopeGuard([] { ::prctl(PR_SET_CHILD_SUBREAPER, 0); });
+        if (realConv) {
+            QFile::remove(job->folder.QPath() + "conv");
+            QVERIFY(QFile::copy(OZ_CONV_PATH, job->folder.QPath() + "conv"));
+            QVERIFY(QFile::remove(QString::fromStdString(job->input)));
+            QVERIFY(::mkfifo(job->input.c_str(), 0644) == 0);
+        }
+        qputenv("FAKECONV", mode == "message" ? "create;write:1000;touch:ready;hang"
+                                              : "create;write:1000;watchdog;touch:ready;hang");
+        const Platform::UniqueFd nothing(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        auto program =
+            Platform::ChildProcess::Start(QCoreApplication::applicationFilePath().toStdString(),
+                                          {"tst_faults", "--program", job->folder.Path(), mode.toStdString()},
+                                          nothing.Get(), STDERR_FILENO, 0);
+        QVERIFY(program);
+
+        // The converter, the program's one child, is under way (the real
+        // one's probe, its one child, has started).
+        pid_t converter = 0;
+        auto noLeftovers = qScopeGuard([&] {
+            if (converter > 0 && QTest::currentTestFailed())
+                ::kill(-converter, SIGKILL);
+        });
+        QVERIFY(WaitFor([&] {
+            const auto conv = processes([&](auto& p) { return p.Parent == program->Pid(); });
+            converter = conv.empty() ? 0 : conv[0].Pid;
+            if (!realConv)
+                return converter && QFile::exists(job->folder.QPath() + "ready");
+            return converter && !processes([&](auto& p) { return p.Parent == converter; }).empty();
+        }));
+        ::kill(program->Pid(), signal);
+        QVERIFY(WaitFor([&] { return program->HasEnded(); }));
+        QElapsedTimer sinceTheEnd;
+        sinceTheEnd.start();
+        QCOMPARE(program->ExitCode().value_or(-1), 128 + signal);
+
+        // By the time the program is gone, the converter's end is on its way
+        // whatever the machine's load: it has ended, is ending or has SIGKILL
+        // pending. Its group then goes well within a second; the deadline is
+        // that second with a margin for a loaded machine. Its orphans come to
+        // us, their subreaper, to be reaped.
+        QVERIFY(processes([&](auto& p) { return p.Pid == converter && !p.Dying; }).empty());
+        const auto gone = [](const std::function<bool(const Process&)>& which) {
+            return WaitFor(
+                [&] {
+                    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+                    }
+                    return processes(which).empty();
+                },
+                5000);
+        };
+        QVERIFY(gone([&](auto& p) { return p.Group == converter; }));
+        qInfo("converter's process group gone %lld ms after the program", sinceTheEnd.elapsed());
+        QVERIFY(gone([](auto& p) { return p.Parent == ::getpid(); }));
+        if (signal != SIGKILL && signal != SIGABRT)
+            QVERIFY(!QFile::exists(QString::fromStdString(job->output)));
     }
 
     void converterMissing()
@@ -216,5 +348,14 @@ private slots:
     }
 };
 
-OZ_TEST_MAIN(FaultTest)
+int main(int argc, char* argv[])
+{
+    if (argc == 4 && QByteArray(argv[1]) == "--program")
+        return runProgram(argc, argv);
+    TApplication application(argc, argv);
+    TApplication::SetTitle("Ombrix Zudodira");
+    FaultTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_faults.moc"

@@ -1,14 +1,15 @@
 #include "Launch.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace Conv {
 
@@ -76,19 +77,25 @@ std::optional<Captured> RunCapturingOutput(const std::string& program,
     UniqueFd readEnd(ends[0]);
     UniqueFd writeEnd(ends[1]);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
     std::vector<char*> argv = argumentVector(program, arguments);
-    pid_t child = -1;
-    const int error = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    writeEnd.reset();
-    if (error != 0) {
-        errno = error;
-        return std::nullopt;
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // The probe ends with conv, also when conv is killed; should conv be
+        // gone already, it goes at once. (conv has one thread: its child may
+        // do more than a child of a threaded program could.)
+        const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && ::getppid() == parent && input >= 0 &&
+            ::dup2(input, STDIN_FILENO) == STDIN_FILENO &&
+            ::dup2(writeEnd.get(), STDOUT_FILENO) == STDOUT_FILENO) {
+            ::execv(program.c_str(), argv.data());
+            std::fprintf(stderr, "conv: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
+        }
+        ::_exit(127);
     }
+    writeEnd.reset();
+    if (child < 0)
+        return std::nullopt;
 
     Captured result;
     char buffer[4096];
