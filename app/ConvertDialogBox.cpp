@@ -67,6 +67,10 @@ void TConvertDialog::Close()
     if (QThread::currentThread() == thread())
         applyShowing();
     else
+        // Through the eventfd, not a queued call: a queued call crosses on
+        // Qt's own locks, which ThreadSanitizer cannot see, so it would take
+        // the window's state that the worker left as a race; a descriptor's
+        // write and read it sees as the hand-over.
         closeRequest.Signal();
 }
 

@@ -1,5 +1,7 @@
 #include "doscommand/DosCommand.h"
 
+#include "doscommand/DosThread.h"
+#include "doscommand/KeptLines.h"
 #include "doscommand/LineSplitter.h"
 #include "platform/ChildProcess.h"
 #include "platform/CommandLine.h"
@@ -52,12 +54,6 @@ void TProcessTimer::Restart()
     start();
 }
 
-void TProcessTimer::NoteLine()
-{
-    // Once per line: no ordering is needed, only a whole value.
-    SecondsSinceLastLine.store(0, std::memory_order_relaxed);
-}
-
 void TProcessTimer::StopCounting()
 {
     counting.store(false);
@@ -68,23 +64,7 @@ void TProcessTimer::StopCounting()
 // ---------------------------------------------------------------------------
 // TDosThread
 
-TDosThread::TDosThread(TDosCommand* runner, std::string commandLine, std::vector<std::string>& capturedLines,
-                       std::vector<std::string>* mirror, TProcessTimer* timer,
-                       std::int32_t maxTimeAfterBeginning, std::int32_t maxTimeAfterLastOutput,
-                       TNewLineEvent onNewLine, TNotifyEvent onTerminated, std::uint32_t priorityClass,
-                       bool inputToOutput, std::string programFolder)
-    : runner(runner),
-      commandLine(std::move(commandLine)),
-      capturedLines(capturedLines),
-      mirror(mirror),
-      inputToOutput(inputToOutput),
-      timer(timer),
-      maxTimeAfterBeginning(maxTimeAfterBeginning),
-      maxTimeAfterLastOutput(maxTimeAfterLastOutput),
-      onNewLine(std::move(onNewLine)),
-      onTerminated(std::move(onTerminated)),
-      priorityClass(priorityClass),
-      programFolder(std::move(programFolder))
+TDosThread::TDosThread(Snapshot snapshot) : snapshot(std::move(snapshot))
 {
 }
 
@@ -95,8 +75,8 @@ TDosThread::~TDosThread()
 
 void TDosThread::RequestTermination()
 {
-    requestInterruption();
-    runner->wake.Signal();
+    terminationRequest.store(true, std::memory_order_relaxed);
+    snapshot.channel.wake.Signal();
 }
 
 void TDosThread::WaitForEnd()
@@ -124,7 +104,7 @@ void TDosThread::run()
             keep(std::current_exception());
         }
     }
-    runner->inputQueue.Clear();
+    snapshot.channel.inputQueue.Clear();
     ended.store(true, std::memory_order_release);
 }
 
@@ -136,16 +116,16 @@ void TDosThread::keep(std::exception_ptr failure)
 
 Platform::ChildProcess TDosThread::startProgram(int input, int output)
 {
-    const std::vector<std::string> arguments = Platform::SplitCommandLine(commandLine);
+    const std::vector<std::string> arguments = Platform::SplitCommandLine(snapshot.CommandLine);
     const std::string path =
-        arguments.empty() ? std::string() : Platform::FindProgram(arguments[0], programFolder);
+        arguments.empty() ? std::string() : Platform::FindProgram(arguments[0], snapshot.programFolder);
     if (!path.empty()) {
-        auto child = Platform::ChildProcess::Start(path, arguments, input, output,
-                                                   Platform::NiceValueForPriorityClass(priorityClass));
+        auto child = Platform::ChildProcess::Start(
+            path, arguments, input, output, Platform::NiceValueForPriorityClass(snapshot.PriorityClass));
         if (child)
             return std::move(*child);
     }
-    throw TCreateProcessError(commandLine + " doesn't exist.");
+    throw TCreateProcessError(snapshot.CommandLine + " doesn't exist.");
 }
 
 void TDosThread::execute()
@@ -162,7 +142,7 @@ void TDosThread::execute()
         Platform::MakeNonBlocking(input.WriteEnd.Get());
         PartialLine.clear();
         PartialReported = false;
-        buffer.assign(kInitialBufferSize + 1, 0);
+        buffer.assign(kInitialBufferSize, 0);
 
         try {
             pollingLoop(child, output.ReadEnd.Get(), input.WriteEnd.Get());
@@ -177,10 +157,11 @@ void TDosThread::execute()
         // End of the run: the child is reaped (or handed to the reaper when a
         // time limit left it running) and every pipe end closed.
         std::vector<char>().swap(buffer);
+        std::string().swap(PartialLine);
     }
-    timer->StopCounting();
-    if (onTerminated)
-        onTerminated(runner);
+    snapshot.timer->StopCounting();
+    if (snapshot.OnTerminated)
+        snapshot.OnTerminated(snapshot.runner);
 }
 
 void TDosThread::pollingLoop(Platform::ChildProcess& child, int outputPipe, int inputPipe)
@@ -201,9 +182,12 @@ void TDosThread::pollingLoop(Platform::ChildProcess& child, int outputPipe, int 
             exitCode.store(child.ExitCode().value_or(-1));
             break;
         }
-        if (maxTimeAfterBeginning >= 1 && timer->SecondsSinceStart.load() > maxTimeAfterBeginning)
+        const TProcessTimer& timer = *snapshot.timer;
+        if (snapshot.MaxTimeAfterBeginning >= 1 &&
+            timer.SecondsSinceStart.load() > snapshot.MaxTimeAfterBeginning)
             break;
-        if (maxTimeAfterLastOutput >= 1 && timer->SecondsSinceLastLine.load() > maxTimeAfterLastOutput)
+        if (snapshot.MaxTimeAfterLastOutput >= 1 &&
+            timer.SecondsSinceLastLine.load() > snapshot.MaxTimeAfterLastOutput)
             break;
     }
 }
@@ -217,7 +201,7 @@ void TDosThread::waitForChange(Platform::ChildProcess& child, int outputPipe, in
 {
     pollfd waits[4];
     nfds_t count = 0;
-    waits[count++] = {runner->wake.Descriptor(), POLLIN, 0};
+    waits[count++] = {snapshot.channel.wake.Descriptor(), POLLIN, 0};
     const nfds_t output = outputOpen ? count++ : 0;
     if (outputOpen)
         waits[output] = {outputPipe, POLLIN, 0};
@@ -229,7 +213,7 @@ void TDosThread::waitForChange(Platform::ChildProcess& child, int outputPipe, in
     if (::poll(waits, count, timeout) <= 0)
         return;
     if (waits[0].revents)
-        runner->wake.Drain();
+        snapshot.channel.wake.Drain();
     // Every writer gone and nothing left: the pipe would wake every poll.
     if (outputOpen && (waits[output].revents & POLLHUP) && !(waits[output].revents & POLLIN))
         outputOpen = false;
@@ -237,66 +221,46 @@ void TDosThread::waitForChange(Platform::ChildProcess& child, int outputPipe, in
 
 void TDosThread::outputStep(int outputPipe, int available)
 {
-    // One byte more than the read may fill: a NUL after the data stops
-    // every scan below at the end.
-    if (static_cast<std::size_t>(available) >= buffer.size())
-        buffer.resize(available + 1);
-    const ssize_t count = ::read(outputPipe, buffer.data(), buffer.size() - 1);
+    if (static_cast<std::size_t>(available) > buffer.size())
+        buffer.resize(available);
+    const ssize_t count = ::read(outputPipe, buffer.data(), buffer.size());
     if (count <= 0)
         return;
-    buffer[count] = '\0';
 
-    std::string line = std::move(PartialLine);
     SplitIntoLines(
-        line, buffer.data(), std::size_t(count), [this] { return terminationRequested(); },
-        [this](std::string& complete) { completeLine(complete); });
-    PartialLine = std::move(line);
+        PartialLine, buffer.data(), std::size_t(count), [this] { return terminationRequested(); },
+        [this](std::string_view complete) { completeLine(complete); });
     if (!PartialLine.empty())
         reportPartial();
 }
 
-void TDosThread::completeLine(std::string& line)
+void TDosThread::completeLine(std::string_view line)
 {
-    timer->NoteLine();
-    capture(line);
+    snapshot.timer->NoteLine();
+    snapshot.capturedLines.Add(line);
     putInMirror(line);
     PartialReported = false;
-    if (onNewLine)
-        onNewLine(runner, std::move(line), otEntireLine);
-    line.clear();
-}
-
-void TDosThread::capture(const std::string& line)
-{
-    capturedLines.push_back(line);
-    capturedText += line.size();
-    if (capturedText <= kMaxCapturedText)
-        return;
-    // Over the limit: the older half goes at once, so that keeping a line
-    // stays cheap however long the run.
-    const auto keepFrom = capturedLines.begin() + std::ptrdiff_t(capturedLines.size() / 2);
-    for (auto it = capturedLines.begin(); it != keepFrom; ++it)
-        capturedText -= it->size();
-    capturedLines.erase(capturedLines.begin(), keepFrom);
+    // The one copy of a line: the callback takes its text by value.
+    if (snapshot.OnNewLine)
+        snapshot.OnNewLine(snapshot.runner, std::string(line), otEntireLine);
 }
 
 // While the mirror's last entry holds a line still growing, it is replaced;
 // otherwise the text is a new entry.
-void TDosThread::putInMirror(const std::string& text)
+void TDosThread::updateMirror(std::string_view text)
 {
-    if (!mirror)
-        return;
+    std::vector<std::string>* mirror = snapshot.mirror;
     if (PartialReported && !mirror->empty())
         mirror->back() = text;
     else
-        mirror->push_back(text);
+        mirror->emplace_back(text);
 }
 
 void TDosThread::reportPartial()
 {
     putInMirror(PartialLine);
-    if (onNewLine)
-        onNewLine(runner, PartialLine, otBeginningOfLine);
+    if (snapshot.OnNewLine)
+        snapshot.OnNewLine(snapshot.runner, PartialLine, otBeginningOfLine);
     PartialReported = true;
 }
 
@@ -308,7 +272,7 @@ void TDosThread::inputStep(int inputPipe)
     while (!terminationRequested()) {
         if (written == writing.size()) {
             std::string entry;
-            if (!runner->inputQueue.TakeFirst(entry))
+            if (!snapshot.channel.inputQueue.TakeFirst(entry))
                 return;
             if (entry.empty())
                 continue;  // no marker, nothing to send or echo
@@ -329,7 +293,7 @@ void TDosThread::inputStep(int inputPipe)
         }
         writing.clear();
         written = 0;
-        if (inputToOutput)
+        if (snapshot.InputToOutput)
             echo(writingEntry);
     }
 }
@@ -340,8 +304,8 @@ void TDosThread::echo(const std::string& entry)
     text.append(entry, 1);
     putInMirror(text);
     PartialReported = false;
-    if (onNewLine)
-        onNewLine(runner, std::move(text), otEntireLine);
+    if (snapshot.OnNewLine)
+        snapshot.OnNewLine(snapshot.runner, std::move(text), otEntireLine);
     PartialLine.clear();
 }
 
@@ -349,22 +313,22 @@ void TDosThread::flush()
 {
     if (PartialLine.empty())
         return;
-    capture(PartialLine);
+    snapshot.capturedLines.Add(PartialLine);
     putInMirror(PartialLine);
-    if (onNewLine)
-        onNewLine(runner, PartialLine, otEntireLine);
+    if (snapshot.OnNewLine)
+        snapshot.OnNewLine(snapshot.runner, PartialLine, otEntireLine);
 }
 
 // ---------------------------------------------------------------------------
 // TDosCommand
 
-void TDosCommand::InputQueue::Add(std::string entry)
+void RunnerChannel::InputQueue::Add(std::string entry)
 {
     std::lock_guard lock(mutex);
     entries.push_back(std::move(entry));
 }
 
-bool TDosCommand::InputQueue::TakeFirst(std::string& entry)
+bool RunnerChannel::InputQueue::TakeFirst(std::string& entry)
 {
     std::lock_guard lock(mutex);
     if (entries.empty())
@@ -374,13 +338,17 @@ bool TDosCommand::InputQueue::TakeFirst(std::string& entry)
     return true;
 }
 
-void TDosCommand::InputQueue::Clear()
+void RunnerChannel::InputQueue::Clear()
 {
     std::lock_guard lock(mutex);
     entries.clear();
 }
 
-TDosCommand::TDosCommand(QObject* owner) : QObject(owner), owner(owner)
+TDosCommand::TDosCommand(QObject* owner)
+    : QObject(owner),
+      owner(owner),
+      capturedLines(std::make_unique<KeptLines>(kMaxCapturedText)),
+      channel(std::make_unique<RunnerChannel>())
 {
 }
 
@@ -400,15 +368,26 @@ void TDosCommand::Start()
     Shutdown();
     if (!timer)
         timer = new TProcessTimer(owner ? owner : this);
-    timer->SetWakeEvent(&wake);
-    capturedLines.clear();
+    timer->SetWakeEvent(&channel->wake);
+    capturedLines->Clear();
     timer->Restart();
     lastError = nullptr;
     lastExitCode = -1;
-    worker =
-        std::make_unique<TDosThread>(this, CommandLine, capturedLines, mirrorLines, timer.data(),
-                                     MaxTimeAfterBeginning, MaxTimeAfterLastOutput, OnNewLine, OnTerminated,
-                                     PriorityClass, InputToOutput, Platform::ProgramFolder());
+    worker = std::make_unique<TDosThread>(TDosThread::Snapshot{
+        .runner = this,
+        .CommandLine = CommandLine,
+        .capturedLines = *capturedLines,
+        .mirror = mirrorLines,
+        .InputToOutput = InputToOutput,
+        .timer = timer.data(),
+        .MaxTimeAfterBeginning = MaxTimeAfterBeginning,
+        .MaxTimeAfterLastOutput = MaxTimeAfterLastOutput,
+        .OnNewLine = OnNewLine,
+        .OnTerminated = OnTerminated,
+        .PriorityClass = PriorityClass,
+        .channel = *channel,
+        .programFolder = Platform::ProgramFolder(),
+    });
     worker->start();
 }
 
@@ -431,8 +410,8 @@ std::optional<int> TDosCommand::ExitCode() const
 
 void TDosCommand::AddInput(std::string entry)
 {
-    inputQueue.Add(std::move(entry));
-    wake.Signal();
+    channel->inputQueue.Add(std::move(entry));
+    channel->wake.Signal();
 }
 
 std::exception_ptr TDosCommand::FatalException() const
@@ -440,4 +419,14 @@ std::exception_ptr TDosCommand::FatalException() const
     if (worker)
         return worker->Ended() ? worker->Error() : nullptr;
     return lastError;
+}
+
+std::vector<std::string> TDosCommand::CapturedLines() const
+{
+    return capturedLines->Lines();
+}
+
+bool TDosCommand::Running() const
+{
+    return worker && !worker->Ended();
 }

@@ -5,28 +5,18 @@
 // a worker thread, can feed it input, gives up after optional time limits and
 // reports the end of the run.
 
-#include "platform/Descriptors.h"
 #include "platform/Exceptions.h"
 
 #include <QObject>
 #include <QPointer>
-#include <QThread>
-#include <QTimer>
 
-#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace Platform {
-class ChildProcess;
-}
 
 enum TOutputType {
     otEntireLine = 0,       // a complete line, the final unterminated text of a run, or an echoed input entry
@@ -42,102 +32,10 @@ public:
     using Exception::Exception;
 };
 
-// Counts one-second ticks for the time limits. It ticks on the thread that
-// created it; the worker reads and resets the counters from its own thread.
-class TProcessTimer : public QTimer {
-    Q_OBJECT
-public:
-    explicit TProcessTimer(QObject* owner);
-
-    std::atomic<std::int32_t> SecondsSinceStart{0};
-    std::atomic<std::int32_t> SecondsSinceLastLine{0};
-
-    void Tick();
-    void Restart();
-    void NoteLine();
-    // Safe from any thread. From another thread the timer itself stops at its
-    // next tick, which then counts nothing.
-    void StopCounting();
-
-    // Signalled after every counted tick, so that a waiting worker compares
-    // its limits at once.
-    void SetWakeEvent(const Platform::WakeEvent* event) { wake = event; }
-
-private:
-    std::atomic<bool> counting{false};
-    const Platform::WakeEvent* wake = nullptr;
-};
-
-class TDosCommand;
-
-// The worker thread of one run. Its members are a snapshot taken at Start, so
-// that changing the runner during a run has no effect on that run.
-class TDosThread : public QThread {
-    Q_OBJECT
-public:
-    TDosThread(TDosCommand* runner, std::string commandLine, std::vector<std::string>& capturedLines,
-               std::vector<std::string>* mirror, TProcessTimer* timer, std::int32_t maxTimeAfterBeginning,
-               std::int32_t maxTimeAfterLastOutput, TNewLineEvent onNewLine, TNotifyEvent onTerminated,
-               std::uint32_t priorityClass, bool inputToOutput, std::string programFolder);
-    ~TDosThread() override;
-
-    // Asks the run to end: the program is killed and the run ends as usual.
-    void RequestTermination();
-    // Waits for the thread's end; after it everything the run wrote is seen.
-    void WaitForEnd();
-    // Whether the run is over: callbacks done, every descriptor closed.
-    bool Ended() const { return ended.load(std::memory_order_acquire); }
-    // The error that ended the run early, if any; read once Ended().
-    std::exception_ptr Error() const { return error; }
-    // See TDosCommand::ExitCode; -1 for none.
-    int ExitCode() const { return exitCode.load(); }
-
-protected:
-    void run() override;
-
-private:
-    void execute();
-    Platform::ChildProcess startProgram(int input, int output);
-    void pollingLoop(Platform::ChildProcess& child, int outputPipe, int inputPipe);
-    void waitForChange(Platform::ChildProcess& child, int outputPipe, int inputPipe);
-    void outputStep(int outputPipe, int available);
-    void inputStep(int inputPipe);
-    void completeLine(std::string& line);
-    void capture(const std::string& line);
-    void reportPartial();
-    void putInMirror(const std::string& text);
-    void echo(const std::string& entry);
-    void flush();
-    void keep(std::exception_ptr failure);
-    bool terminationRequested() const { return isInterruptionRequested(); }
-
-    TDosCommand* runner;
-    std::string commandLine;
-    std::vector<std::string>& capturedLines;
-    std::vector<std::string>* mirror;
-    bool inputToOutput;
-    TProcessTimer* timer;
-    std::int32_t maxTimeAfterBeginning;
-    std::int32_t maxTimeAfterLastOutput;
-    TNewLineEvent onNewLine;
-    TNotifyEvent onTerminated;
-    std::uint32_t priorityClass;
-    std::string programFolder;
-
-    // The run's own state.
-    std::vector<char> buffer;
-    std::string PartialLine;
-    std::size_t capturedText = 0;  // bytes in capturedLines
-    bool PartialReported = false;
-    bool outputOpen = true;   // false once every writer has gone and nothing is left
-    std::string writing;      // bytes of the input entry being written
-    std::size_t written = 0;  // how many of them are written
-    std::string writingEntry;
-
-    std::exception_ptr error;
-    std::atomic<int> exitCode{-1};
-    std::atomic<bool> ended{false};
-};
+class KeptLines;
+class TDosThread;
+class TProcessTimer;
+struct RunnerChannel;
 
 // The runner. Use it from one thread (the window thread): Start, Shutdown and
 // the timer's ticks belong there; callbacks run on the worker's thread with
@@ -162,7 +60,7 @@ public:
 
     // The complete lines of the last run, the most recent ones up to about
     // 16 MiB of text; not to be read during a run.
-    const std::vector<std::string>& CapturedLines() const { return capturedLines; }
+    std::vector<std::string> CapturedLines() const;
     // A second copy of the output kept by the caller, updated while a line
     // grows. Set before Start; nullptr detaches.
     void SetMirrorLines(std::vector<std::string>* mirror) { mirrorLines = mirror; }
@@ -182,30 +80,16 @@ public:
     // Readable from any thread once OnTerminated has been called.
     std::optional<int> ExitCode() const;
     // Whether the worker's thread is still running.
-    bool Running() const { return worker && !worker->Ended(); }
+    bool Running() const;
 
 private:
-    friend class TDosThread;
-
-    // Entries waiting for the program's standard input.
-    class InputQueue {
-    public:
-        void Add(std::string entry);
-        bool TakeFirst(std::string& entry);
-        void Clear();
-
-    private:
-        std::mutex mutex;
-        std::deque<std::string> entries;
-    };
-
     QObject* owner;
-    std::vector<std::string> capturedLines;
+    std::unique_ptr<KeptLines> capturedLines;
     std::vector<std::string>* mirrorLines = nullptr;
+    // What the worker of a run shares with the runner across threads.
+    std::unique_ptr<RunnerChannel> channel;
     std::unique_ptr<TDosThread> worker;
     QPointer<TProcessTimer> timer;
-    InputQueue inputQueue;
-    Platform::WakeEvent wake;  // wakes the worker: termination, ticks, input
     std::exception_ptr lastError;
     int lastExitCode = -1;
 };

@@ -40,14 +40,9 @@ void referenceRead(Lines& lines, const std::string& read, std::size_t maxLength)
 
 void splitterRead(Lines& lines, const std::string& read, std::size_t maxLength)
 {
-    const std::string buffer = read + '\0';
     SplitIntoLines(
-        lines.Pending, buffer.data(), read.size(), [] { return false; },
-        [&](std::string& line) {
-            lines.Complete.push_back(line);
-            line.clear();
-        },
-        maxLength);
+        lines.Pending, read.data(), read.size(), [] { return false; },
+        [&](std::string_view line) { lines.Complete.emplace_back(line); }, maxLength);
 }
 
 }  // namespace

@@ -200,8 +200,8 @@ void throughput()
                     way.count.bytes / way.best / 1e6, kFloodBytes / kLineLength / way.best, way.count.bytes);
     }
     const double ours = ways[4].best;
-    std::printf("   runner / QProcess reading bytes:   %.2f  (target >= 0.90)\n", ways[2].best / ours);
-    std::printf("   runner / QProcess handing lines:   %.2f\n", ways[3].best / ours);
+    std::printf("   runner / QProcess reading bytes:   %.2f\n", ways[2].best / ours);
+    std::printf("   runner / QProcess handing lines:   %.2f  (target >= 0.90)\n", ways[3].best / ours);
     std::printf("   runner / read loop handing lines:  %.2f\n\n", ways[1].best / ours);
 }
 

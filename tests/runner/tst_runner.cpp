@@ -1,5 +1,7 @@
 // The console process runner driving real child processes (oz-runner-child).
 #include "doscommand/DosCommand.h"
+#include "doscommand/DosThread.h"
+#include "doscommand/KeptLines.h"
 #include "platform/CommandLine.h"
 #include "support/TestSupport.h"
 
@@ -325,6 +327,41 @@ private slots:
         QCOMPARE(lines.back().size(), std::size_t(kFloodBytes % kMaxLine));
         QVERIFY2(kept <= 16 * kMaxLine, qPrintable(QString::number(kept)));
         QVERIFY(reports.load() > whole.load());
+    }
+
+    // Whatever the lines, what is kept is the most recent ones, in order,
+    // within the bound and not far below it; each line break weighs a byte,
+    // so that a flood of empty lines is bounded too.
+    void keptLinesAreTheMostRecent_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::newRow("empty lines") << 0;
+        QTest::newRow("short lines") << 1;
+        QTest::newRow("lines of a quarter of the bound") << 250;
+    }
+
+    void keptLinesAreTheMostRecent()
+    {
+        QFETCH(int, width);
+        constexpr std::size_t bound = 1000;
+        constexpr int added = 20000;
+        KeptLines kept(bound);
+        auto line = [&](int number) {
+            const std::string digits = std::to_string(number);
+            return width == 0 ? std::string()
+                              : digits + std::string(std::max<int>(0, width - digits.size()), '.');
+        };
+        for (int number = 0; number < added; ++number)
+            kept.Add(line(number));
+
+        const Strings lines = kept.Lines();
+        std::size_t weight = 0, heaviest = 0;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            QCOMPARE(lines[i], line(added - int(lines.size() - i)));
+            weight += lines[i].size() + 1;
+            heaviest = std::max(heaviest, lines[i].size() + 1);
+        }
+        QVERIFY2(weight <= bound && weight + heaviest > bound / 2, qPrintable(QString::number(weight)));
     }
 
     void emptyCommandLineDoesNothing()
