@@ -21,7 +21,7 @@ constexpr std::size_t kInitialBufferSize = 1024;
 // The complete lines kept of one run are the most recent ones, up to about
 // this much text: the list is for looking at what a program said, and a
 // program that floods its output must not take the memory with it.
-constexpr std::size_t kMaxCapturedText = 16 * 1024 * 1024;
+constexpr std::size_t kMaxCapturedText = 4 * 1024 * 1024;
 
 }  // namespace
 
