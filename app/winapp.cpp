@@ -3,10 +3,10 @@
 
 #include "app/ClipInfo.h"
 #include "app/ConvertDialogBox.h"
+#include "base/Exceptions.h"
+#include "base/Files.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
-#include "platform/Exceptions.h"
-#include "platform/Files.h"
 #include "platform/JpegImage.h"
 #include "platform/ProgramFolder.h"
 #include "platform/UserInputBlock.h"

@@ -1,4 +1,4 @@
-#include "platform/ChildProcess.h"
+#include "base/ChildProcess.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "platform/Files.h"
+#include "base/Files.h"
 
-#include "platform/Exceptions.h"
+#include "base/Exceptions.h"
 
 #include <cerrno>
 #include <cstring>

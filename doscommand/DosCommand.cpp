@@ -1,8 +1,8 @@
 #include "doscommand/DosCommand.h"
 
 #include "doscommand/LineSplitter.h"
-#include "platform/ChildProcess.h"
-#include "platform/CommandLine.h"
+#include "base/ChildProcess.h"
+#include "base/CommandLine.h"
 #include "platform/ProgramFolder.h"
 
 #include <cerrno>

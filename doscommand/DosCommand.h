@@ -5,8 +5,8 @@
 // a worker thread, can feed it input, gives up after optional time limits and
 // reports the end of the run.
 
-#include "platform/Descriptors.h"
-#include "platform/Exceptions.h"
+#include "base/Descriptors.h"
+#include "base/Exceptions.h"
 
 #include <QObject>
 #include <QPointer>

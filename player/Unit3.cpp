@@ -2,9 +2,9 @@
 #include "ui_Unit3.h"
 
 #include "app/winapp.h"
+#include "base/Files.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
-#include "platform/Files.h"
 #include "platform/FocusLeave.h"
 #include "platform/ProgramFolder.h"
 #include "player/ColorText.h"

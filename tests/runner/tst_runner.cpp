@@ -1,6 +1,6 @@
 // The console process runner driving real child processes (oz-runner-child).
 #include "doscommand/DosCommand.h"
-#include "platform/CommandLine.h"
+#include "base/CommandLine.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
