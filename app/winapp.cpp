@@ -10,7 +10,6 @@
 #include "platform/JpegImage.h"
 #include "platform/ProgramFolder.h"
 #include "platform/UserInputBlock.h"
-#include "player/Unit3.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -46,6 +45,16 @@ public:
 private:
     Function function;
 };
+
+// The windows the application made at the start; the given one alone where
+// it made none.
+std::vector<QWidget*> programWindows(QWidget* window)
+{
+    if (auto* application = qobject_cast<TApplication*>(QCoreApplication::instance()))
+        if (!application->Forms().empty())
+            return application->Forms();
+    return {window};
+}
 
 }  // namespace
 
@@ -109,9 +118,9 @@ void TForm1::Button1Click()
     Dialogs::ShowMessage("Converting is started. Click \"OK\" to continue");
 
     {
-        // The windows stay painted but take no input until the converter
-        // has ended or the watchdog has stopped it.
-        TUserInputBlock noInput({this, Form3, ConvertDialog});
+        // The program's windows stay painted but take no input until the
+        // converter has ended or the watchdog has stopped it.
+        TUserInputBlock noInput(programWindows(this));
         int counter = 0;
         while (ConvertDialog->Showing()) {
             ++counter;
@@ -171,7 +180,7 @@ void TForm1::ProveriConverting()
     Dialogs::ShowMessage("Sucessufull converting");
     FlvFileName = VratiImeNaFajl(OpenDialog1.FileName) + ".flv";
     ConvertDialog->Close();
-    Form3->show();
+    emit clipConverted(FlvFileName, ClipLength);
     hide();
 }
 

@@ -42,6 +42,10 @@ public:
     // Set when the watchdog stopped the conversion.
     bool ConvertFailed = false;
 
+signals:
+    // The conversion succeeded: the settings window takes over with the clip.
+    void clipConverted(const std::string& flvFileName, const std::string& clipLength);
+
 private:
     std::string outputPath() const;
     void stopConversion(const std::string& message);
