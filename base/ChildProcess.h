@@ -16,6 +16,10 @@ namespace Platform {
 // count. Empty when there is none.
 std::string FindProgram(const std::string& name, const std::string& programFolder);
 
+// The first executable regular file called `name` in a folder of PATH, an
+// empty entry standing for the current folder. Empty when there is none.
+std::string FindOnPath(const std::string& name);
+
 // The nice value standing for a process priority class: idle (64) 19, below
 // normal (16384) 10, normal (32) 0, above normal (32768) -5, high (128) -10,
 // realtime (256) -20. Any other value counts as normal.
