@@ -73,8 +73,8 @@ void TForm3::FormCreate()
     // Filling an empty combo box would select its first item; the box keeps
     // showing its prompt with nothing selected.
     const QString prompt = ui->ComboBox1->currentText();
-    ui->ComboBox1->addItems({"Player with 160x120 video size", "Player with 240x180 video size",
-                             "Player with 320x240 video size", "Player with 640x480 video size"});
+    for (const PlayerSize& size : PlayerSizes)
+        ui->ComboBox1->addItem(QString::fromStdString(PlayerListItem(size)));
     ui->ComboBox1->setCurrentIndex(-1);
     ui->ComboBox1->setEditText(prompt);
     CustomColorValid = false;

@@ -69,7 +69,7 @@ class PlayerBrowserTest : public QObject {
         if (!tab->WaitForConsole("Loaded SWF", 30000))
             throw BrowserError("Ruffle did not load the movie:\n" + consoleText());
         const QRect player = FramedPlayerRect(*tab);
-        const swf::PlayerSize& size = swf::PlayerSizes()[sizeIndex];
+        const PlayerSize& size = PlayerSizes[sizeIndex];
         if (player.size() != QSize(size.stageWidth, size.stageHeight))
             throw BrowserError(
                 QString("player drawn at %1x%2").arg(player.width()).arg(player.height()).toStdString());
@@ -191,7 +191,7 @@ private slots:
         QFETCH(QString, isLink);
         QFETCH(QString, clipLength);
         QFETCH(QString, caption);
-        const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[size]);
+        const swf::PlayerLayout layout = swf::LayoutPlayer(PlayerSizes[size]);
         PlayerPageSettings settings =
             pageSettings(size, color.toStdString(), autoStart.toStdString(), isLink.toStdString(),
                          site->Url("/linked.html").toStdString());
@@ -261,7 +261,7 @@ private slots:
     // address that is not a web or mail address opens nothing.
     void linkOpensNewWindow()
     {
-        const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[1]);
+        const swf::PlayerLayout layout = swf::LayoutPlayer(PlayerSizes[1]);
         const QPoint captionAt(layout.caption.CenterX(), layout.caption.CenterY());
         // A new window shows up first as a blank page, then with its address.
         auto newWindow = [](const QJsonObject& event) {
@@ -299,7 +299,7 @@ private slots:
     // player stays whole, its buttons coloured, its video area empty.
     void missingClip()
     {
-        const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[1]);
+        const swf::PlayerLayout layout = swf::LayoutPlayer(PlayerSizes[1]);
         PlayerPageSettings settings = pageSettings(1, "0000FF", "1", "1", "http://127.0.0.1/");
         settings.ClipFile = "missing.flv";
         try {
