@@ -1,6 +1,6 @@
 #include "app/ClipInfo.h"
 
-#include "platform/CommandLine.h"
+#include "base/CommandLine.h"
 
 #include <algorithm>
 

@@ -18,6 +18,11 @@ void CreateProgramWindows(TApplication& application)
     application.CreateForm(Form1);
     application.CreateForm(Form3);
     application.CreateForm(ConvertDialog);
+
+    // The two working windows hand the user over to each other.
+    QObject::connect(Form1, &TForm1::clipConverted, Form3, &TForm3::ShowClip);
+    QObject::connect(Form3, &TForm3::anotherClipRequested, Form1, &QWidget::show);
+    QObject::connect(Form3, &TForm3::programEndRequested, Form1, &QWidget::close);
 }
 
 void StartProgram(TApplication& application)

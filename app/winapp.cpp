@@ -3,14 +3,13 @@
 
 #include "app/ClipInfo.h"
 #include "app/ConvertDialogBox.h"
+#include "base/Exceptions.h"
+#include "base/Files.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
-#include "platform/Exceptions.h"
-#include "platform/Files.h"
 #include "platform/JpegImage.h"
 #include "platform/ProgramFolder.h"
 #include "platform/UserInputBlock.h"
-#include "player/Unit3.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -50,6 +49,16 @@ public:
 private:
     Function function;
 };
+
+// The windows the application made at the start; the given one alone where
+// it made none.
+std::vector<QWidget*> programWindows(QWidget* window)
+{
+    if (auto* application = qobject_cast<TApplication*>(QCoreApplication::instance()))
+        if (!application->Forms().empty())
+            return application->Forms();
+    return {window};
+}
 
 }  // namespace
 
@@ -124,9 +133,9 @@ void TForm1::Button1Click()
     Dialogs::ShowMessage("Converting is started. Click \"OK\" to continue");
 
     {
-        // The windows stay painted but take no input until the converter
-        // has ended or the watchdog has stopped it.
-        TUserInputBlock noInput({this, Form3, ConvertDialog});
+        // The program's windows stay painted but take no input until the
+        // converter has ended or the watchdog has stopped it.
+        TUserInputBlock noInput(programWindows(this));
         int counter = 0;
         while (ConvertDialog->Showing()) {
             ++counter;
@@ -219,7 +228,7 @@ void TForm1::ProveriConverting()
     Dialogs::ShowMessage("Sucessufull converting");
     FlvFileName = VratiImeNaFajl(OpenDialog1.FileName) + ".flv";
     ConvertDialog->Close();
-    Form3->show();
+    emit clipConverted(FlvFileName, ClipLength);
     hide();
 }
 

@@ -52,6 +52,10 @@ public:
     // Set when the watchdog stopped the conversion.
     bool ConvertFailed = false;
 
+signals:
+    // The conversion succeeded: the settings window takes over with the clip.
+    void clipConverted(const std::string& flvFileName, const std::string& clipLength);
+
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;

@@ -3,8 +3,8 @@
 #include "doscommand/DosThread.h"
 #include "doscommand/KeptLines.h"
 #include "doscommand/LineSplitter.h"
-#include "platform/ChildProcess.h"
-#include "platform/CommandLine.h"
+#include "base/ChildProcess.h"
+#include "base/CommandLine.h"
 #include "platform/ProgramFolder.h"
 
 #include <cerrno>

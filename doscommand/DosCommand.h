@@ -5,7 +5,7 @@
 // a worker thread, can feed it input, gives up after optional time limits and
 // reports the end of the run.
 
-#include "platform/Exceptions.h"
+#include "base/Exceptions.h"
 
 #include <QObject>
 #include <QPointer>

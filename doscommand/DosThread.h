@@ -4,7 +4,7 @@
 // time limits. Owners use DosCommand.h alone.
 
 #include "doscommand/DosCommand.h"
-#include "platform/Descriptors.h"
+#include "base/Descriptors.h"
 
 #include <QThread>
 #include <QTimer>

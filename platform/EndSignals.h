@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Descriptors.h"
+#include "base/Descriptors.h"
 
 #include <QObject>
 

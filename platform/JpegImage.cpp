@@ -1,6 +1,6 @@
 #include "platform/JpegImage.h"
 
-#include "platform/Exceptions.h"
+#include "base/Exceptions.h"
 
 #include <csetjmp>
 #include <cstdio>

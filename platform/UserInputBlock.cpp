@@ -5,7 +5,9 @@
 #include <QWidget>
 #include <QWindow>
 
-TUserInputBlock::TUserInputBlock(std::initializer_list<QWidget*> windows) : windows(windows)
+#include <utility>
+
+TUserInputBlock::TUserInputBlock(std::vector<QWidget*> windows) : windows(std::move(windows))
 {
     QCoreApplication::instance()->installEventFilter(this);
 }

@@ -2,7 +2,6 @@
 
 #include <QObject>
 
-#include <initializer_list>
 #include <vector>
 
 class QWidget;
@@ -13,7 +12,7 @@ class QWidget;
 // (message boxes) work as usual.
 class TUserInputBlock : public QObject {
 public:
-    explicit TUserInputBlock(std::initializer_list<QWidget*> windows);
+    explicit TUserInputBlock(std::vector<QWidget*> windows);
     ~TUserInputBlock() override;
 
 protected:

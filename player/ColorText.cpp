@@ -1,6 +1,6 @@
 #include "player/ColorText.h"
 
-#include "platform/Convert.h"
+#include "base/Convert.h"
 
 #include <array>
 #include <string_view>

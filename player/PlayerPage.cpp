@@ -2,13 +2,6 @@
 
 #include <string_view>
 
-const std::array<PlayerSize, 4> PlayerSizes = {{
-    {"Player with 160x120 video size", "163", "178", "flv_player_160x120.swf", "flv_player_160x120"},
-    {"Player with 240x180 video size", "243", "243", "flv_player_240x180.swf", "flv_player_240x180"},
-    {"Player with 320x240 video size", "323", "323", "flv_player_320x240.swf", "flv_player_320x240"},
-    {"Player with 640x480 video size", "643", "555", "flv_player_640x480.swf", "flv_player_640x480"},
-}};
-
 const std::array<const char*, 4> BufferTimes = {"2", "3", "5", "8"};
 
 namespace {
@@ -59,10 +52,10 @@ std::string PlayerVariables(const PlayerPageSettings& settings)
 std::string PlayerPageText(const PlayerPageSettings& settings)
 {
     const std::string variables = PlayerVariables(settings);
-    const std::string width = settings.Size.Width;
-    const std::string height = settings.Size.Height;
-    const std::string movie = settings.Size.Movie;
-    const std::string name = settings.Size.ObjectName;
+    const std::string width = std::to_string(settings.Size.stageWidth);
+    const std::string height = std::to_string(settings.Size.stageHeight);
+    const std::string movie = PlayerMovieName(settings.Size);
+    const std::string name = PlayerName(settings.Size);
 
     std::string player;
     player += "<object classid=\"clsid:d27cdb6e-ae6d-11cf-96b8-444553540000\" ";

@@ -1,19 +1,9 @@
 #pragma once
 
+#include "base/PlayerSizes.h"
+
 #include <array>
 #include <string>
-
-// One row of the player sizes offered in the settings window.
-struct PlayerSize {
-    const char* ListItem;
-    const char* Width;
-    const char* Height;
-    const char* Movie;
-    const char* ObjectName;
-};
-
-// In the order of the settings window's size list.
-extern const std::array<PlayerSize, 4> PlayerSizes;
 
 // Seconds of buffer for the four choices "2 sec", "3 sec", "5 sec", "8 sec".
 extern const std::array<const char*, 4> BufferTimes;

@@ -1,10 +1,9 @@
 #include "player/Unit3.h"
 #include "ui_Unit3.h"
 
-#include "app/winapp.h"
+#include "base/Files.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
-#include "platform/Files.h"
 #include "platform/FocusLeave.h"
 #include "platform/ProgramFolder.h"
 #include "player/ColorText.h"
@@ -62,13 +61,20 @@ void TForm3::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+void TForm3::ShowClip(const std::string& flvFileName, const std::string& clipLength)
+{
+    this->flvFileName = flvFileName;
+    this->clipLength = clipLength;
+    show();
+}
+
 void TForm3::FormCreate()
 {
     // Filling an empty combo box would select its first item; the box keeps
     // showing its prompt with nothing selected.
     const QString prompt = ui->ComboBox1->currentText();
-    ui->ComboBox1->addItems({"Player with 160x120 video size", "Player with 240x180 video size",
-                             "Player with 320x240 video size", "Player with 640x480 video size"});
+    for (const PlayerSize& size : PlayerSizes)
+        ui->ComboBox1->addItem(QString::fromStdString(PlayerListItem(size)));
     ui->ComboBox1->setCurrentIndex(-1);
     ui->ComboBox1->setEditText(prompt);
     CustomColorValid = false;
@@ -82,7 +88,7 @@ void TForm3::OnActivate()
 void TForm3::FormClose()
 {
     if (SettingsActive)
-        Form1->close();
+        emit programEndRequested();
 }
 
 void TForm3::Button1Click()
@@ -113,8 +119,8 @@ void TForm3::Button1Click()
     settings.ButtonColor = colour;
     settings.LinkCaption = localText(ui->Edit1->text());
     settings.WebPage = localText(ui->Edit2->text());
-    settings.ClipFile = Form1->FlvFileName;
-    settings.ClipLength = Form1->ClipLength;
+    settings.ClipFile = flvFileName;
+    settings.ClipLength = clipLength;
 
     Files::TTextFile page(Platform::ProgramFolder() + "html/TempHtml.html");
     page.Write(PlayerPageText(settings));
@@ -125,7 +131,7 @@ void TForm3::Button1Click()
 void TForm3::Button2Click()
 {
     SettingsActive = false;
-    Form1->show();
+    emit anotherClipRequested();
     close();
 }
 

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <string>
 
 namespace Ui {
 class TForm3;
@@ -16,6 +17,10 @@ public:
     explicit TForm3(QWidget* parent = nullptr);
     ~TForm3() override;
 
+    // Shows the window for the clip the page will play: its file name in
+    // html/flvs/ and its length in whole seconds.
+    void ShowClip(const std::string& flvFileName, const std::string& clipLength);
+
     void FormCreate();
     void OnActivate();
     void FormClose();
@@ -27,6 +32,12 @@ public:
     void Edit3Exit();
     void UrlMailClick(QObject* Sender);
 
+signals:
+    // "Convert Another Clip": the main window takes over again.
+    void anotherClipRequested();
+    // The window was closed while the user worked in it: the program ends.
+    void programEndRequested();
+
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -35,6 +46,8 @@ private:
     void preview(const std::string& colourText);
 
     std::unique_ptr<Ui::TForm3> ui;
+    std::string flvFileName;
+    std::string clipLength;
 };
 
 // Whether closing the settings window ends the program: true while it is the

@@ -35,7 +35,7 @@ bool savePicture(PlayerSite& site, HeadlessChromium& browser, BrowserTab& tab, c
     tab.Open(site.HarnessUrl());
     if (!tab.WaitForConsole("Loaded SWF", 30000))
         return false;
-    const swf::PlayerSize& size = swf::PlayerSizes()[picture.size];
+    const PlayerSize& size = PlayerSizes[picture.size];
     const swf::PlayerLayout layout = swf::LayoutPlayer(size);
     QRect player;
     QImage shot;
@@ -50,7 +50,7 @@ bool savePicture(PlayerSite& site, HeadlessChromium& browser, BrowserTab& tab, c
             return (shot.pixel(third) & 0xFFFFFF) == picture.rgb;
         },
         30000);
-    const QString name = QString::fromStdString(swf::PlayerMovieName(size)).replace("flv_player_", "player-");
+    const QString name = QString::fromStdString(PlayerMovieName(size)).replace("flv_player_", "player-");
     return playing && shot.copy(player).save(folder.filePath(QString(name).replace(".swf", ".png")));
 }
 

@@ -7,7 +7,7 @@
 //      QProcess's start to finished, the runner's Start to OnTerminated.
 // Usage: runner-bench [idle] [start] [throughput]   (all three by default)
 #include "doscommand/DosCommand.h"
-#include "platform/ChildProcess.h"
+#include "base/ChildProcess.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 // The clip name, the clip length and the converter's command line.
 #include "app/ClipInfo.h"
-#include "platform/CommandLine.h"
+#include "base/CommandLine.h"
 #include "support/TestSupport.h"
 
 class ClipInfoTest : public QObject {

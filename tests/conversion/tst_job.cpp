@@ -4,9 +4,11 @@
 #include "app/ConvertDialogBox.h"
 #include "app/ProgramWindows.h"
 #include "app/winapp.h"
+#include "platform/RadioGroup.h"
 #include "player/Unit3.h"
 #include "support/TestSupport.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -150,6 +152,11 @@ private slots:
         QCOMPARE(Form1->ClipLength, std::string("63"));
         QVERIFY(Form3->isVisible());
         QVERIFY(!Form1->isVisible());
+        // The settings window was given the clip: its page plays it.
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(0);
+        Control<TRadioGroup>(Form3, "RadioGroup1")->setItemIndex(0);
+        Form3->Button1Click();
+        QVERIFY(ReadFile(folder->QPath() + "html/TempHtml.html").contains("file=flvs\\my_clip.flv&clipLength=63&"));
         QCOMPARE(sizeOf(output), std::int64_t(900));
         QVERIFY(converterGone(pidFile));
     }

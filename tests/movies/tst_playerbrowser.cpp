@@ -79,7 +79,7 @@ class PlayerBrowserTest : public QObject {
     // buttons in the colour; its top-left corner in the viewport.
     QPoint checkPlayer(int sizeIndex, QRgb buttonColor)
     {
-        const swf::PlayerSize& size = swf::PlayerSizes()[sizeIndex];
+        const PlayerSize& size = PlayerSizes[sizeIndex];
         QRect player;
         browser->WaitUntil(
             [&] {
@@ -222,7 +222,7 @@ private slots:
         QFETCH(QString, clip);
         const QString clipPath = site->HtmlFolder() + "/flvs/" + clip;
         QVERIFY(QFileInfo::exists(clipPath) || QFile::copy(site->HtmlFolder() + "/flvs/clip.flv", clipPath));
-        const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[size]);
+        const swf::PlayerLayout layout = swf::LayoutPlayer(PlayerSizes[size]);
         PlayerPageSettings settings =
             pageSettings(size, color.toStdString(), autoStart.toStdString(), isLink.toStdString(),
                          site->Url("/linked.html").toStdString());
@@ -314,7 +314,7 @@ private slots:
         QVERIFY(browser->WaitUntil([&] { return preview.canReadLine(); }, 30000));
         const QString address = QString::fromUtf8(preview.readLine()).trimmed();
         QVERIFY2(address.startsWith("http://127.0.0.1:"), qPrintable(address));
-        const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[2]);
+        const swf::PlayerLayout layout = swf::LayoutPlayer(PlayerSizes[2]);
         try {
             tab->Open(address);
             const QPoint origin = checkPlayer(2, 0xFF8000);
@@ -348,7 +348,7 @@ private slots:
     // address that is not a web or mail address opens nothing.
     void linkOpensNewWindow()
     {
-        const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[1]);
+        const swf::PlayerLayout layout = swf::LayoutPlayer(PlayerSizes[1]);
         const QPoint captionAt(layout.caption.CenterX(), layout.caption.CenterY());
         // A new window shows up first as a blank page, then with its address.
         auto newWindow = [](const QJsonObject& event) {
@@ -387,7 +387,7 @@ private slots:
     // "Clip not found" where the time was, the video area empty.
     void missingClip()
     {
-        const swf::PlayerLayout layout = swf::LayoutPlayer(swf::PlayerSizes()[1]);
+        const swf::PlayerLayout layout = swf::LayoutPlayer(PlayerSizes[1]);
         PlayerPageSettings settings = pageSettings(1, "0000FF", "1", "1", "http://127.0.0.1/");
         settings.ClipFile = "missing.flv";
         // Without a length the time reads "0:00", far shorter than the message.

@@ -83,22 +83,22 @@ class SwfMoviesTest : public QObject {
     Q_OBJECT
 
     SwfFile movie;
-    swf::PlayerSize size;
+    PlayerSize size;
 
 private slots:
     // Each test runs once per movie.
     void initTestCase_data()
     {
         QTest::addColumn<int>("index");
-        for (int index = 0; index < int(swf::PlayerSizes().size()); ++index)
-            QTest::newRow(swf::PlayerMovieName(swf::PlayerSizes()[index]).c_str()) << index;
+        for (int index = 0; index < int(PlayerSizes.size()); ++index)
+            QTest::newRow(PlayerMovieName(PlayerSizes[index]).c_str()) << index;
     }
 
     void init()
     {
         QFETCH_GLOBAL(int, index);
-        size = swf::PlayerSizes()[index];
-        QFile file(QString(OZ_PROGRAM_FOLDER "/html/") + QString::fromStdString(swf::PlayerMovieName(size)));
+        size = PlayerSizes[index];
+        QFile file(QString(OZ_PROGRAM_FOLDER "/html/") + QString::fromStdString(PlayerMovieName(size)));
         QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName() + " is missing"));
         try {
             movie = ReadSwf(file.readAll());

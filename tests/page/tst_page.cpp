@@ -80,10 +80,8 @@ private slots:
         dialogs = std::make_unique<DialogRecorder>();
         pagePath = folder->QPath() + "html/TempHtml.html";
         StartProgram(App());
-        Form1->FlvFileName = "holiday.flv";
-        Form1->ClipLength = "3723";
         Form1->hide();
-        Form3->show();
+        Form3->ShowClip("holiday.flv", "3723");
         Form3->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(Form3));
     }
@@ -242,7 +240,7 @@ private slots:
         Control<QLineEdit>(Form3, "Edit1")
             ->setText(QString::fromUtf8("Tom & \"Jerry\" <b>#1</b> 100% 'ü'+\\"));
         typeInto("Edit2", "http://shop.example/a?x=1&y=2#top");
-        Form1->FlvFileName = "my\"clip.flv";
+        Form3->ShowClip("my\"clip.flv", "3723");
         generate();
         const QByteArray variables =
             "file=flvs\\my%22clip.flv&clipLength=3723&buttonColor=000000&bufferTime=3&autoStart=1&isLink=1"

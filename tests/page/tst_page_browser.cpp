@@ -138,10 +138,8 @@ private slots:
         TempProgramFolder folder;
         DialogRecorder dialogs;
         StartProgram(App());
-        Form1->FlvFileName = clip.toStdString();
-        Form1->ClipLength = "95";
         Form1->hide();
-        Form3->show();
+        Form3->ShowClip(clip.toStdString(), "95");
         Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(1);
         Control<TRadioGroup>(Form3, "RadioGroup1")->setItemIndex(2);
         Control<QLineEdit>(Form3, "Edit1")->setText(caption);

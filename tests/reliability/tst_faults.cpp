@@ -3,7 +3,7 @@
 // messages, nothing left behind, and the main window ready for another
 // "Browse".
 #include "JobHarness.h"
-#include "platform/ChildProcess.h"
+#include "base/ChildProcess.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RadioGroup.h"
 

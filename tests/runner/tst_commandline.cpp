@@ -1,6 +1,6 @@
 // Splitting a command line by the Windows rules, and quoting an argument so
 // that the split gives it back.
-#include "platform/CommandLine.h"
+#include "base/CommandLine.h"
 #include "support/TestSupport.h"
 
 using Platform::EscapeInsideQuotes;

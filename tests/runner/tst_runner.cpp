@@ -2,19 +2,17 @@
 #include "doscommand/DosCommand.h"
 #include "doscommand/DosThread.h"
 #include "doscommand/KeptLines.h"
-#include "platform/CommandLine.h"
+#include "base/CommandLine.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <csignal>
-#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <stdexcept>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -58,32 +56,9 @@ std::string unhex(const std::string& text)
     return QByteArray::fromHex(QByteArray::fromStdString(text)).toStdString();
 }
 
-std::size_t countEntries(const char* folder)
+bool noChildLeft()
 {
-    std::size_t count = 0;
-    if (DIR* listing = ::opendir(folder)) {
-        while (const dirent* entry = ::readdir(listing))
-            count += entry->d_name[0] != '.';
-        ::closedir(listing);
-    }
-    return count;
-}
-
-std::size_t openDescriptors()
-{
-    return countEntries("/proc/self/fd") - 1;  // less the listing's own
-}
-
-std::size_t threads()
-{
-    return countEntries("/proc/self/task");
-}
-
-// A child of ours that has ended and is waiting to be reaped.
-bool zombieChildExists()
-{
-    siginfo_t info{};
-    return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
+    return CurrentResources().Children == 0;
 }
 
 bool processGone(pid_t pid)
@@ -635,7 +610,7 @@ private slots:
         } catch (const std::runtime_error& failure) {
             QCOMPARE(failure.what(), "callback failed");
         }
-        QVERIFY(WaitFor([] { return !zombieChildExists(); }));
+        QVERIFY(WaitFor(noChildLeft));
 
         runner.OnNewLine = nullptr;
         runner.OnTerminated = [](QObject*) { throw std::logic_error("end failed"); };
@@ -745,9 +720,8 @@ private slots:
         Recorder recorder(runner);
         runToEnd(runner, recorder, childLine({"write", "x\\n"}));
         runner.Shutdown();
-        QVERIFY(WaitFor([] { return !zombieChildExists(); }));
-        const std::size_t descriptors = openDescriptors();
-        const std::size_t threadCount = threads();
+        QVERIFY(WaitFor(noChildLeft));
+        const ProcessResources before = CurrentResources();
 
         for (int run = 0; run < 200; ++run) {
             runner.Start();
@@ -756,10 +730,10 @@ private slots:
             runner.Shutdown();
         }
         QCOMPARE(recorder.Ends(), 201);
-        QCOMPARE(openDescriptors(), descriptors);
+        QCOMPARE(CurrentResources().Descriptors, before.Descriptors);
         // At most as many: a reaper thread of an earlier test may have ended since.
-        QVERIFY(WaitFor([&] { return threads() <= threadCount; }));
-        QVERIFY(!zombieChildExists());
+        QVERIFY(WaitFor([&] { return CurrentResources().Threads <= before.Threads; }));
+        QVERIFY(WaitFor(noChildLeft));
     }
 };
 

@@ -1,7 +1,7 @@
 // Colour texts, the swatch rule, number texts and the colour grid control.
+#include "base/Convert.h"
+#include "base/Exceptions.h"
 #include "platform/ColorGrid.h"
-#include "platform/Convert.h"
-#include "platform/Exceptions.h"
 #include "player/ColorText.h"
 #include "support/TestSupport.h"
 

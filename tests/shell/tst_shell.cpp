@@ -2,7 +2,7 @@
 #include "app/ConvertDialogBox.h"
 #include "app/ProgramWindows.h"
 #include "app/winapp.h"
-#include "platform/Exceptions.h"
+#include "base/Exceptions.h"
 #include "platform/JpegImage.h"
 #include "player/Unit3.h"
 #include "support/TestSupport.h"

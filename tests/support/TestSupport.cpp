@@ -115,12 +115,6 @@ long statusValue(const QByteArray& status, const char* key)
     return 0;
 }
 
-QByteArray readProcFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 }  // namespace
 
 ProcessResources CurrentResources()
@@ -129,12 +123,12 @@ ProcessResources CurrentResources()
     resources.Descriptors =
         int(QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
     resources.Threads = int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
-    const QByteArray status = readProcFile("/proc/self/status");
+    const QByteArray status = ReadFile("/proc/self/status");
     resources.ResidentKiB = statusValue(status, "VmRSS:");
     resources.PeakKiB = statusValue(status, "VmHWM:");
     const QByteArray self = QByteArray::number(::getpid());
     for (const QString& pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
-        const QByteArray stat = readProcFile("/proc/" + pid + "/stat");
+        const QByteArray stat = ReadFile("/proc/" + pid + "/stat");
         // pid (name) state ppid ...: the name may hold blanks, so read after its ')'.
         const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
         if (fields.size() > 1 && fields[1] == self)

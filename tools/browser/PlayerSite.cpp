@@ -1,8 +1,8 @@
 #include "browser/PlayerSite.h"
 
 #include "app/ClipInfo.h"
+#include "base/CommandLine.h"
 #include "browser/HeadlessChromium.h"
-#include "platform/CommandLine.h"
 
 #include <QDir>
 #include <QFile>

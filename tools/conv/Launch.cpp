@@ -1,5 +1,8 @@
 #include "Launch.h"
 
+#include "base/Descriptors.h"
+#include "base/Exceptions.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -15,25 +18,6 @@ namespace Conv {
 
 namespace {
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd; }
-    void reset()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-
-private:
-    int fd;
-};
-
 // argv for exec: pointers into arguments, which must outlive the result.
 std::vector<char*> argumentVector(const std::string& program, const std::vector<std::string>& arguments)
 {
@@ -47,35 +31,16 @@ std::vector<char*> argumentVector(const std::string& program, const std::vector<
 
 }  // namespace
 
-std::optional<std::string> FindOnPath(const std::string& name)
-{
-    const char* path = std::getenv("PATH");
-    std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= folders.size()) {
-        std::size_t end = folders.find(':', start);
-        if (end == std::string::npos)
-            end = folders.size();
-        // An empty entry means the current folder.
-        std::string folder = end > start ? folders.substr(start, end - start) : ".";
-        std::string candidate = folder + "/" + name;
-        struct stat info {};
-        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            ::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return std::nullopt;
-}
-
 std::optional<Captured> RunCapturingOutput(const std::string& program,
                                            const std::vector<std::string>& arguments)
 {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
+    Platform::Pipe pipe;
+    try {
+        pipe = Platform::CreatePipe();
+    } catch (const EInOutError& error) {
+        errno = error.ErrorCode;
         return std::nullopt;
-    UniqueFd readEnd(ends[0]);
-    UniqueFd writeEnd(ends[1]);
+    }
 
     std::vector<char*> argv = argumentVector(program, arguments);
     const pid_t parent = ::getpid();
@@ -87,20 +52,20 @@ std::optional<Captured> RunCapturingOutput(const std::string& program,
         const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && ::getppid() == parent && input >= 0 &&
             ::dup2(input, STDIN_FILENO) == STDIN_FILENO &&
-            ::dup2(writeEnd.get(), STDOUT_FILENO) == STDOUT_FILENO) {
+            ::dup2(pipe.WriteEnd.Get(), STDOUT_FILENO) == STDOUT_FILENO) {
             ::execv(program.c_str(), argv.data());
             std::fprintf(stderr, "conv: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
         }
         ::_exit(127);
     }
-    writeEnd.reset();
+    pipe.WriteEnd.Reset();
     if (child < 0)
         return std::nullopt;
 
     Captured result;
     char buffer[4096];
     for (;;) {
-        const ssize_t count = ::read(readEnd.get(), buffer, sizeof buffer);
+        const ssize_t count = ::read(pipe.ReadEnd.Get(), buffer, sizeof buffer);
         if (count > 0)
             result.Output.append(buffer, static_cast<std::size_t>(count));
         else if (count == 0 || errno != EINTR)

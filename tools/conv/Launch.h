@@ -1,16 +1,13 @@
 #pragma once
 
-// The few process services conv needs: finding a program on PATH, running
-// one to read its standard output, and becoming another program.
+// The two process services conv needs beside those of base/: running a
+// program to read its standard output, and becoming another program.
 
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace Conv {
-
-// The full path of an executable file called name in a folder of PATH.
-std::optional<std::string> FindOnPath(const std::string& name);
 
 struct Captured {
     int ExitStatus = -1;  // -1 when the child did not exit normally

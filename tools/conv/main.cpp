@@ -5,6 +5,7 @@
 // and progress lines, is what the caller reads.
 #include "ConvPlan.h"
 #include "Launch.h"
+#include "base/ChildProcess.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -35,9 +36,9 @@ int main(int argc, char* argv[])
     }
     const auto& request = std::get<Conv::Request>(parsed);
 
-    const auto ffmpeg = Conv::FindOnPath("ffmpeg");
-    const auto ffprobe = Conv::FindOnPath("ffprobe");
-    if (!ffmpeg || !ffprobe)
+    const std::string ffmpeg = Platform::FindOnPath("ffmpeg");
+    const std::string ffprobe = Platform::FindOnPath("ffprobe");
+    if (ffmpeg.empty() || ffprobe.empty())
         return fail("ffmpeg (with ffprobe) not found on PATH; please install ffmpeg", 127);
 
     struct stat input {};
@@ -58,7 +59,7 @@ int main(int argc, char* argv[])
     }
 
     // ffprobe says on our standard error why an input cannot be read.
-    const auto probe = Conv::RunCapturingOutput(*ffprobe, Conv::ProbeArguments(request.Input));
+    const auto probe = Conv::RunCapturingOutput(ffprobe, Conv::ProbeArguments(request.Input));
     if (!probe)
         return fail(std::string("cannot run ffprobe: ") + std::strerror(errno), 1);
     if (probe->ExitStatus != 0)
@@ -68,6 +69,6 @@ int main(int argc, char* argv[])
     if (facts.VideoStream < 0)
         return fail("the input holds no video", 1);
 
-    Conv::ReplaceProcess(*ffmpeg, Conv::FfmpegArguments(request, facts, Conv::ChooseSettings(facts)));
+    Conv::ReplaceProcess(ffmpeg, Conv::FfmpegArguments(request, facts, Conv::ChooseSettings(facts)));
     return fail(std::string("cannot start ffmpeg: ") + std::strerror(errno), 127);
 }

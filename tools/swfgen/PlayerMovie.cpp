@@ -6,22 +6,6 @@
 
 namespace swf {
 
-const std::array<PlayerSize, 4>& PlayerSizes()
-{
-    static const std::array<PlayerSize, 4> sizes{{
-        {160, 120, 163, 178},
-        {240, 180, 243, 243},
-        {320, 240, 323, 323},
-        {640, 480, 643, 555},
-    }};
-    return sizes;
-}
-
-std::string PlayerMovieName(const PlayerSize& size)
-{
-    return "flv_player_" + std::to_string(size.videoWidth) + "x" + std::to_string(size.videoHeight) + ".swf";
-}
-
 PlayerLayout LayoutPlayer(const PlayerSize& size)
 {
     // Under the video: a progress bar, then the buttons with the time beside

@@ -2,6 +2,7 @@
 // and the movie file itself.
 #pragma once
 
+#include "base/PlayerSizes.h"
 #include "swfgen/SwfWriter.h"
 
 #include <array>
@@ -9,19 +10,6 @@
 #include <string>
 
 namespace swf {
-
-struct PlayerSize {
-    int videoWidth = 0;
-    int videoHeight = 0;
-    int stageWidth = 0;
-    int stageHeight = 0;
-};
-
-// The four sizes the page offers, smallest first.
-const std::array<PlayerSize, 4>& PlayerSizes();
-
-// "flv_player_160x120.swf" and so on.
-std::string PlayerMovieName(const PlayerSize& size);
 
 // A box on the stage, in pixels.
 struct Box {

@@ -15,8 +15,8 @@ int main(int argc, char* argv[])
     }
     const std::string folder = argv[1];
     try {
-        for (const swf::PlayerSize& size : swf::PlayerSizes()) {
-            const std::string path = folder + "/" + swf::PlayerMovieName(size);
+        for (const PlayerSize& size : PlayerSizes) {
+            const std::string path = folder + "/" + PlayerMovieName(size);
             const swf::Bytes movie = swf::PlayerMovie(size);
             std::ofstream out(path, std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(movie.data()),

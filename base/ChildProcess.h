@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Descriptors.h"
+#include "base/Descriptors.h"
 
 #include <cstdint>
 #include <optional>
@@ -15,6 +15,10 @@ namespace Platform {
 // current folder, then each folder of PATH. Only executable regular files
 // count. Empty when there is none.
 std::string FindProgram(const std::string& name, const std::string& programFolder);
+
+// The first executable regular file called `name` in a folder of PATH, an
+// empty entry standing for the current folder. Empty when there is none.
+std::string FindOnPath(const std::string& name);
 
 // The nice value standing for a process priority class: idle (64) 19, below
 // normal (16384) 10, normal (32) 0, above normal (32768) -5, high (128) -10,

@@ -1,6 +1,6 @@
-#include "platform/Descriptors.h"
+#include "base/Descriptors.h"
 
-#include "platform/Exceptions.h"
+#include "base/Exceptions.h"
 
 #include <cerrno>
 #include <cstdint>

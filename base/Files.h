@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Descriptors.h"
+
 #include <cstdint>
 #include <string>
 
@@ -37,7 +39,7 @@ private:
 
     std::string path;
     std::string newPath;
-    int descriptor = -1;
+    Platform::UniqueFd descriptor;
 };
 
 }  // namespace Files

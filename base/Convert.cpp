@@ -1,6 +1,6 @@
-#include "platform/Convert.h"
+#include "base/Convert.h"
 
-#include "platform/Exceptions.h"
+#include "base/Exceptions.h"
 
 #include <cctype>
 

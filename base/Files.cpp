@@ -1,14 +1,12 @@
-#include "platform/Files.h"
+#include "base/Files.h"
 
-#include "platform/Exceptions.h"
+#include "base/Exceptions.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <utility>
 
 namespace Files {
 namespace {
@@ -18,36 +16,18 @@ namespace {
     throw EInOutError(what + " \"" + path + "\": " + std::strerror(error), error);
 }
 
-// Owns one descriptor for the length of a size query.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd; }
-    int release() { return std::exchange(fd, -1); }
-
-private:
-    int fd;
-};
-
 }  // namespace
 
 std::int64_t SizeOfWritableFile(const std::string& path)
 {
     // O_NONBLOCK: a fifo or device picked as input must not hang the window.
-    Descriptor file(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (file.get() < 0)
+    Platform::UniqueFd file(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!file.Valid())
         raise("Cannot open", path, errno);
     struct stat status {};
-    if (::fstat(file.get(), &status) != 0)
+    if (::fstat(file.Get(), &status) != 0)
         raise("Cannot read the size of", path, errno);
-    if (::close(file.release()) != 0)
+    if (::close(file.Release()) != 0)
         raise("Cannot close", path, errno);
     return status.st_size;
 }
@@ -67,10 +47,10 @@ TTextFile::TTextFile(const std::string& path) : path(path)
     else if (errno != ENOENT)
         raise("Cannot create", path, errno);
 
-    for (unsigned attempt = 0; descriptor < 0; ++attempt) {
+    for (unsigned attempt = 0; !descriptor.Valid(); ++attempt) {
         newPath = path + ".new" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        descriptor = ::open(newPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (descriptor < 0 && (errno != EEXIST || attempt > 100))
+        descriptor.Reset(::open(newPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+        if (!descriptor.Valid() && (errno != EEXIST || attempt > 100))
             raise("Cannot create", path, errno);
     }
 }
@@ -82,8 +62,8 @@ TTextFile::~TTextFile()
 
 void TTextFile::discard()
 {
-    if (descriptor >= 0) {
-        ::close(std::exchange(descriptor, -1));
+    if (descriptor.Valid()) {
+        descriptor.Reset();
         ::unlink(newPath.c_str());
     }
 }
@@ -101,16 +81,16 @@ void TTextFile::WriteLine(const std::string& text)
 
 void TTextFile::Close()
 {
-    if (descriptor < 0)
+    if (!descriptor.Valid())
         raise("Cannot close", path, EBADF);
     // On disk before it replaces the earlier file, so that a crash leaves
     // one or the other, never a torn file.
-    if (::fdatasync(descriptor) != 0) {
+    if (::fdatasync(descriptor.Get()) != 0) {
         const int error = errno;
         discard();
         raise("Cannot write to", path, error);
     }
-    if (::close(std::exchange(descriptor, -1)) != 0) {
+    if (::close(descriptor.Release()) != 0) {
         const int error = errno;
         ::unlink(newPath.c_str());
         raise("Cannot close", path, error);
@@ -124,10 +104,10 @@ void TTextFile::Close()
 
 void TTextFile::writeAll(const char* data, std::size_t size)
 {
-    if (descriptor < 0)
+    if (!descriptor.Valid())
         raise("Cannot write to", path, EBADF);
     while (size > 0) {
-        const ssize_t written = ::write(descriptor, data, size);
+        const ssize_t written = ::write(descriptor.Get(), data, size);
         if (written < 0) {
             if (errno == EINTR)
                 continue;

@@ -1,4 +1,4 @@
-#include "platform/ChildProcess.h"
+#include "base/ChildProcess.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -302,22 +302,24 @@ std::string FindProgram(const std::string& name, const std::string& programFolde
     if (name.find('/') != std::string::npos)
         return isExecutableFile(name) ? name : std::string();
 
-    std::vector<std::string> folders{programFolder, currentFolder()};
+    for (const std::string& folder : {programFolder, currentFolder()}) {
+        if (!folder.empty() && isExecutableFile(folder + name))
+            return folder + name;
+    }
+    return FindOnPath(name);
+}
+
+std::string FindOnPath(const std::string& name)
+{
     const char* path = std::getenv("PATH");
     const std::string_view list = path ? path : "/usr/local/bin:/usr/bin:/bin";
     for (std::size_t begin = 0; begin <= list.size();) {
         const std::size_t end = std::min(list.find(':', begin), list.size());
         const std::string_view folder = list.substr(begin, end - begin);
-        // An empty entry of PATH stands for the current folder.
-        folders.push_back(folder.empty() ? std::string("./") : std::string(folder) + '/');
-        begin = end + 1;
-    }
-    for (const std::string& folder : folders) {
-        if (folder.empty())
-            continue;
-        const std::string candidate = folder + name;
+        const std::string candidate = (folder.empty() ? std::string(".") : std::string(folder)) + '/' + name;
         if (isExecutableFile(candidate))
             return candidate;
+        begin = end + 1;
     }
     return {};
 }
