@@ -307,19 +307,29 @@ class VirtualDesktop:
 
     def frame_extents(self, title=None):
         """left, right, top, bottom of the window manager's frame around the
-        window of that title, or the active window."""
-        if title is None:
-            window = self.xdotool("getactivewindow").strip()
-        else:
-            found = self.xdotool("search", "--onlyvisible", "--name", "^" + re.escape(title) + "$").split()
-            if not found:
-                return (0, 0, 0, 0)
-            window = found[0]
-        out = subprocess.run(
-            ["xprop", "-id", window, "_NET_FRAME_EXTENTS"], env=self.env, capture_output=True, text=True
-        ).stdout
-        numbers = [int(n) for n in re.findall(r"\d+", out.split("=")[-1])] if "=" in out else []
-        return tuple(numbers) if len(numbers) == 4 else (0, 0, 0, 0)
+        window of that title, or the active window; no frame when there is
+        no such window."""
+        # Windows come and go while we look (a dialog closing, a tooltip):
+        # one that goes between a search's listing and its query fails the
+        # whole search, so a failed look is taken again.
+        for attempt in range(5):
+            try:
+                if title is None:
+                    window = self.xdotool("getactivewindow").strip()
+                else:
+                    found = self.xdotool("search", "--onlyvisible", "--name", "^" + re.escape(title) + "$")
+                    if not found.split():
+                        return (0, 0, 0, 0)
+                    window = found.split()[0]
+            except WalkError:
+                time.sleep(0.1)
+                continue
+            out = subprocess.run(
+                ["xprop", "-id", window, "_NET_FRAME_EXTENTS"], env=self.env, capture_output=True, text=True
+            ).stdout
+            numbers = [int(n) for n in re.findall(r"\d+", out.split("=")[-1])] if "=" in out else []
+            return tuple(numbers) if len(numbers) == 4 else (0, 0, 0, 0)
+        return (0, 0, 0, 0)
 
     def screenshot(self, path, extents=None, frame=(0, 0, 0, 0)):
         """The screen, or the region of a window with its frame."""
