@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QStringList>
@@ -43,11 +45,26 @@ QString fromLocal(const std::string& text)
     return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
 }
 
+// What a title bar shows beside the caption: the window's icon and its
+// buttons, and the space between them.
+constexpr int kTitleBarExtras = 110;
+
 void showBox(QMessageBox::Icon icon, const std::string& text)
 {
-    QMessageBox box(icon, fromLocal(TApplication::Title()), fromLocal(text), QMessageBox::Ok);
-    // Wide enough for the caption to show whole above a short message.
-    box.setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { min-width: 220px; }"));
+    const QString caption = fromLocal(TApplication::Title());
+    QMessageBox box(icon, caption, fromLocal(text), QMessageBox::Ok);
+    // Wide enough for the caption to show whole above a short message, in a
+    // window manager's bold title with its icon and buttons beside it. The
+    // room is a row of the box's layout: a minimum width on the text's own
+    // label would make the box size itself to that minimum and cut a
+    // longer text.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        QFont titleFont = box.font();
+        titleFont.setBold(true);
+        const int room = QFontMetrics(titleFont).horizontalAdvance(caption) + kTitleBarExtras;
+        grid->addItem(new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
     box.exec();
 }
 

@@ -155,9 +155,12 @@ void TForm3::Edit3Exit()
     const std::string typed = localText(ui->Edit3->text());
     if (typed.empty()) {
         // An emptied box hands the colour back to the grid, and the swatch
-        // shows the colour the page will get.
-        CustomColorValid = false;
-        preview(SmeniBoja(ui->ColorGrid1->Selection()));
+        // shows the colour the page will get. Without a typed colour in
+        // force there is nothing to hand back: nothing changes.
+        if (CustomColorValid) {
+            CustomColorValid = false;
+            preview(SmeniBoja(ui->ColorGrid1->Selection()));
+        }
         return;
     }
     if (typed.size() != 6) {

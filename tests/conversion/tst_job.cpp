@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMimeData>
 #include <QProgressBar>
@@ -19,6 +20,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <functional>
+#include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -94,6 +97,21 @@ class JobTest : public QObject {
         QTest::mouseClick(Form1->findChild<QPushButton*>("Button1"), Qt::LeftButton);
         QVERIFY(!ConvertDialog->Showing());
         QVERIFY(!ConvertDialog->isVisible());
+    }
+
+    // Milliseconds from the answer to the start message to the message of
+    // the given text, once the job is over; -1 when it never came.
+    std::function<qint64()> timeFromTheStartMessageTo(const std::string& text)
+    {
+        auto answered = std::make_shared<QElapsedTimer>();
+        auto at = std::make_shared<qint64>(-1);
+        dialogs->OnMessage = [=](const Dialogs::MessageRequest& message) {
+            if (message.Text == Started)
+                answered->start();  // the answer follows at once
+            else if (message.Text == text && *at < 0)
+                *at = answered->elapsed();
+        };
+        return [at] { return *at; };
     }
 
 private slots:
@@ -210,10 +228,28 @@ private slots:
         QVERIFY(!Form1->isVisible());
     }
 
+    void theConverterGetsTheDesignedCommandLine_data()
+    {
+        QTest::addColumn<QString>("clip");
+        QTest::addColumn<QString>("flv");
+        QTest::newRow("blank in the name") << "clips/my clip.avi"
+                                           << "my_clip.flv";
+        QTest::newRow("no dot: an empty clip name") << "clips/noextension"
+                                                    << ".flv";
+    }
     void theConverterGetsTheDesignedCommandLine()
     {
+        QFETCH(QString, clip);
+        QFETCH(QString, flv);
+        input = folder->FilePath(clip.toStdString());
+        output = folder->FilePath("html/flvs/" + flv.toStdString());
+        makeFile(input, 1000);
+        chosen = input;
         const std::string arguments = folder->Path() + "arguments";
         browse("args:" + arguments + ";create;write:10");
+        QCOMPARE(dialogs->Texts(), (Texts{Started, Successful}));
+        QCOMPARE(Form1->FlvFileName, flv.toStdString());
+        QCOMPARE(sizeOf(output), std::int64_t(10));
         QFile file(QString::fromLocal8Bit(arguments.c_str()));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QList<QByteArray> seen = file.readAll().split('\0');
@@ -233,15 +269,30 @@ private slots:
         QVERIFY(Form1->FlvFileName.empty());
     }
 
+    // The size checks begin after five pauses of half a second and follow
+    // one every half second. Half-second pauses may end up to 5% early; a
+    // loaded machine makes them later, never earlier.
     void aReadOnlyInputIsStopped()
     {
         QVERIFY(::chmod(input.c_str(), 0444) == 0);
         RootOverrideOff asAnOrdinaryUser;
+        const auto readOnlyAt = timeFromTheStartMessageTo(ReadOnly);
         browse("pid:" + pidFile + ";create;write:10;hang");
         QCOMPARE(dialogs->Texts(), (Texts{Started, ReadOnly, HasErrors}));
+        QVERIFY2(readOnlyAt() >= 5 * 475 && readOnlyAt() < 20000, qPrintable(QString::number(readOnlyAt())));
         QVERIFY(!exists(output));
         QVERIFY(converterGone(pidFile));
         QVERIFY(Form1->isVisible());
+    }
+
+    void theSecondSizeCheckFollowsHalfASecondLater()
+    {
+        const auto stoppedAt = timeFromTheStartMessageTo(HasErrors);
+        // Beyond twice the input only once the first check has looked.
+        browse("pid:" + pidFile + ";create;write:10;watchdog;size:2001;hang");
+        QCOMPARE(dialogs->Texts(), (Texts{Started, HasErrors}));
+        QVERIFY2(stoppedAt() >= 6 * 475 && stoppedAt() < 20000, qPrintable(QString::number(stoppedAt())));
+        QVERIFY(converterGone(pidFile));
     }
 
     void aMissingOutputIsStopped()
@@ -318,9 +369,17 @@ private slots:
 
     void aSecondBrowseStartsClean()
     {
+        // The length line has arrived before the watchdog stops the converter.
+        auto* bar = ConvertDialog->findChild<QProgressBar*>("ProgressBar1");
+        dialogs->OnMessage = [bar](const Dialogs::MessageRequest& message) {
+            if (message.Text == Started)
+                QVERIFY(WaitFor([bar] { return bar->maximum() == 90; }));
+        };
         browse("say:Duration: 00:00:09.00;create;write:2001;watchdog;hang");
         QCOMPARE(dialogs->Texts(), (Texts{Started, HasErrors}));
         QVERIFY(Form1->ConvertFailed);
+        QCOMPARE(Form1->ClipLength, std::string("9"));  // a stopped conversion still reads its length
+        dialogs->OnMessage = nullptr;
         dialogs->Messages.clear();
         browse("say:second run;create;write:10");
         QVERIFY(!Form1->ConvertFailed);

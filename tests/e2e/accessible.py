@@ -103,4 +103,12 @@ class Accessibility:
         app = self.application(app_name)
         if app is None:
             return []
-        return [w for w in app.children() if w.showing]
+        return [w for w in app.children() if _still_showing(w)]
+
+
+def _still_showing(window):
+    # A window that goes while we ask about it is no longer shown.
+    try:
+        return window.showing
+    except Exception:
+        return False

@@ -13,6 +13,7 @@ import argparse
 import json
 import os
 import random
+import shlex
 import shutil
 import subprocess
 import sys
@@ -36,6 +37,36 @@ GRID_CELL = (26, 22)
 SWATCH = (304, 264, 21, 21)
 
 
+class ConverterGate:
+    """Holds the converter at its start while closed. conv finds ffmpeg on
+    PATH, and the program's PATH leads to a stand-in that waits while the
+    gate is closed, then becomes the real ffmpeg. A walk that wants to see
+    the progress window closes the gate first: however fast the machine,
+    the converter cannot have ended by the time the walk looks."""
+
+    def __init__(self, folder):
+        real = shutil.which("ffmpeg")
+        if real is None:
+            raise WalkError("ffmpeg is missing: tools/ensure-packages run installs it")
+        self.folder = folder
+        self.mark = os.path.join(folder, "closed")
+        os.makedirs(folder, exist_ok=True)
+        script = os.path.join(folder, "ffmpeg")
+        with open(script, "w") as f:
+            f.write("#!/bin/sh\n"
+                    f"while [ -e {shlex.quote(self.mark)} ]; do sleep 0.05; done\n"
+                    f'exec {shlex.quote(real)} "$@"\n')
+        os.chmod(script, 0o755)
+        self.open()
+
+    def close(self):
+        open(self.mark, "w").close()
+
+    def open(self):
+        if os.path.exists(self.mark):
+            os.remove(self.mark)
+
+
 class Walk:
     """One run of the program, from start to exit."""
 
@@ -48,10 +79,13 @@ class Walk:
         self.started = time.monotonic()
         self.notes = []
         os.makedirs(os.path.join(out, "screenshots"), exist_ok=True)
+        self.gate = ConverterGate(os.path.join(out, f"{name}-gate"))
+        env = dict(desk.env)
+        env["PATH"] = self.gate.folder + os.pathsep + env.get("PATH", "")
         self.program_log = open(os.path.join(out, f"{name}-program.log"), "wb")
         self.program = subprocess.Popen(
             [os.path.join(folder, APP)],
-            env=desk.env,
+            env=env,
             cwd=out,
             stdin=subprocess.DEVNULL,
             stdout=self.program_log,
@@ -74,8 +108,13 @@ class Walk:
 
     def window_with(self, role, name):
         for window in self.windows():
-            if window.find(role, name):
-                return window
+            try:
+                if window.find(role, name):
+                    return window
+            except GivingUp:
+                raise
+            except Exception:
+                continue  # the window went while we looked into it
         return None
 
     def main_window(self):
@@ -85,13 +124,14 @@ class Walk:
         return self.window_with("push button", "Generate Player")
 
     def progress_window(self):
-        return next((w for w in self.windows() if w.name == "Converting in progress ..."), None)
+        return next((w for w in self.windows() if _named(w) == "Converting in progress ..."), None)
 
     def file_dialog(self):
-        return next((w for w in self.windows() if w.role == "dialog" and w.name == "Select your video file"), None)
+        return next((w for w in self.windows() if _role(w) == "dialog" and _named(w) == "Select your video file"),
+                    None)
 
     def alerts(self):
-        return [w for w in self.windows() if w.role == "alert"]
+        return [w for w in self.windows() if _role(w) == "alert"]
 
     def ready(self, find, what, deadline=60):
         """Waits until the window is up, has the focus and stands still, as
@@ -178,11 +218,16 @@ class Walk:
 
     def convert(self, clip, label_suffix="", start_answer="click"):
         """From "Browse" to the settings window."""
+        # The converter waits at the gate until the progress window has
+        # been seen; once open, it may end before the start message is
+        # answered, as a fast machine has it.
+        self.gate.close()
         self.browse(clip, label_suffix)
         self.ready(lambda: next(iter(self.alerts()), None), "the start message")
         progress = self.progress_window()
         self.check(progress is not None, "no progress window while the start message is up")
         self.shot("progress-window" + label_suffix, progress)
+        self.gate.open()
         began = time.monotonic()
         self.answer('Converting is started. Click "OK" to continue', "message-converting-started" + label_suffix,
                     start_answer)
@@ -334,11 +379,27 @@ class Walk:
         self.stop()
 
     def stop(self):
+        self.gate.open()
         if self.program.poll() is None:
             self.program.kill()
             self.program.wait()
         if not self.program_log.closed:
             self.program_log.close()
+
+
+def _named(window):
+    # A window that goes while we read it has no name any more.
+    try:
+        return window.name
+    except Exception:
+        return None
+
+
+def _role(window):
+    try:
+        return window.role
+    except Exception:
+        return None
 
 
 def make_clip(path, seconds, size, video_args, audio_args):

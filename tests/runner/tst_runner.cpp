@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
@@ -376,6 +377,8 @@ private slots:
         TDosCommand runner(&owner);
         Recorder recorder(runner);
         (afterLastOutput ? runner.MaxTimeAfterLastOutput : runner.MaxTimeAfterBeginning) = limit;
+        // Echoed entries are reported as whole lines, yet are no output.
+        runner.InputToOutput = afterLastOutput;
         runner.CommandLine = childLine({"pid", "echo", "sleep", "60000"});
         runner.Start();
         auto* timer = owner.findChild<TProcessTimer*>();
@@ -392,11 +395,13 @@ private slots:
         // A complete line; for the limit after the last output it restarts the count.
         ticks(5);
         runner.AddInput("_line");
-        QVERIFY(recorder.WaitForText("E line"));
+        const auto lines = afterLastOutput ? 2 : 1;  // the child's line, after the echo
+        QVERIFY(WaitFor([&] { return std::ranges::count(recorder.Texts(), std::string("E line")) == lines; }));
         if (afterLastOutput) {
-            // Partial output does not restart it.
+            // Neither the echo of an entry nor partial output restarts it.
             ticks(5);
             runner.AddInput("-part");
+            QVERIFY(recorder.WaitForText("E part"));
             QVERIFY(recorder.WaitForText("B part"));
         }
         QVERIFY(runner.Running());

@@ -155,6 +155,12 @@ private slots:
         QVERIFY(!CustomColorValid);
         QCOMPARE(swatch(), QColor(0, 255, 0));
         QCOMPARE(edit3()->text(), typed);
+
+        // With no typed colour in force, leaving an emptied box changes nothing.
+        typeColour("");
+        QCOMPARE(dialogs.Texts().size(), std::size_t(1));
+        QVERIFY(!CustomColorValid);
+        QCOMPARE(swatch(), QColor(0, 255, 0));
     }
 
     void anEmptiedBoxHandsTheColourBackToTheGrid()

@@ -9,10 +9,18 @@
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTimer>
 
 using namespace TestSupport;
 
@@ -38,6 +46,110 @@ QString textOf(QWidget* control)
     if (auto* combo = qobject_cast<QComboBox*>(control))
         return combo->currentText();
     return {};
+}
+
+QString withoutMnemonics(QString text)
+{
+    text.replace("&&", QChar(1));
+    text.remove('&');
+    return text.replace(QChar(1), "&");
+}
+
+// The part of a rectangle of the widget that shows in its window: every
+// parent clips its children.
+QRect shownPart(QWidget* widget, QRect rect, QWidget* window)
+{
+    rect.translate(widget->mapTo(window, QPoint(0, 0)));
+    for (QWidget* parent = widget->parentWidget(); parent; parent = parent->parentWidget()) {
+        rect &= QRect(parent->mapTo(window, QPoint(0, 0)), parent->size());
+        if (parent == window)
+            break;
+    }
+    return rect;
+}
+
+// Every label, push button, check box and radio item of the window whose
+// text needs more room than the widget paints it in: beside the indicator
+// of a check box, inside the frame of a button, within the margins of a
+// label, and no further than its window shows. Wrapped texts are measured
+// by their height.
+QStringList cutTexts(QWidget* window)
+{
+    QStringList cut;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(window))
+            continue;
+        QString text;
+        QRect room;
+        bool wraps = false;
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            text = label->text();
+            wraps = label->wordWrap();
+            const int margin = label->margin();
+            room = label->contentsRect().adjusted(margin, margin, -margin, -margin);
+            if (label->indent() > 0)
+                room.setLeft(room.left() + label->indent());
+        } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            QStyle::SubElement contents = QStyle::SE_PushButtonContents;
+            if (qobject_cast<QCheckBox*>(button))
+                contents = QStyle::SE_CheckBoxContents;
+            else if (qobject_cast<QRadioButton*>(button))
+                contents = QStyle::SE_RadioButtonContents;
+            else if (!qobject_cast<QPushButton*>(button))
+                continue;
+            text = withoutMnemonics(button->text());
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = button->text();
+            room = button->style()->subElementRect(contents, &option, button);
+            if (!button->icon().isNull())
+                room.setLeft(room.left() + button->iconSize().width() + 4);
+        }
+        if (text.isEmpty())
+            continue;
+        room = shownPart(widget, room, window);
+        const QFontMetrics metrics = widget->fontMetrics();
+        const QRect needed = wraps ? metrics.boundingRect(QRect(0, 0, room.width(), 100000), Qt::TextWordWrap, text)
+                                   : metrics.boundingRect(QRect(0, 0, 100000, 100000), 0, text);
+        if (needed.width() > room.width() || needed.height() > room.height())
+            cut << QString("%1 \"%2\" needs %3x%4, has %5x%6")
+                       .arg(widget->objectName(), text)
+                       .arg(needed.width())
+                       .arg(needed.height())
+                       .arg(room.width())
+                       .arg(room.height());
+    }
+    return cut;
+}
+
+// Shows the message box as the program does and gives what cutTexts finds
+// in it, then answers it.
+QStringList cutTextsOfMessage(const std::string& text, bool errorBox, bool& shown)
+{
+    QStringList cut;
+    shown = false;
+    QElapsedTimer waited;
+    waited.start();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box && box->isVisible()) {
+            shown = true;
+            cut = cutTexts(box);
+            box->accept();
+        } else if (waited.elapsed() < 30000) {
+            return;
+        } else if (box) {
+            box->reject();
+        }
+        poll.stop();
+    });
+    poll.start(10);
+    if (errorBox)
+        Dialogs::ShowErrorBox(text);
+    else
+        Dialogs::ShowMessage(text);
+    return cut;
 }
 
 }  // namespace
@@ -161,6 +273,48 @@ private slots:
         QCOMPARE(control->font().bold(), bold);
         QCOMPARE(control->font().italic(), italic);
         QCOMPARE(control->font().family(), QString("Verdana"));
+    }
+
+    // What the user reads is painted whole, on the fonts the program gets.
+    void everyTextHasRoom_data()
+    {
+        QTest::addColumn<QString>("window");  // empty: a message box
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("errorBox");
+        for (const char* window : {"Form1", "ConvertDialog", "Form3"})
+            QTest::newRow(window) << window << QString() << false;
+        for (const char* message : {"Converting is started. Click \"OK\" to continue", "Input file is read only",
+                                    "The input video file has errors. Please check video file.",
+                                    "Unsucessufull converting, possible codec error. Please see codec list.",
+                                    "Sucessufull converting", "Please select video size", "Please select buffer time",
+                                    "Web page is built",
+                                    "Please enter 6 digit hexadecimal number (e.g. FFFFFF for white)",
+                                    "Please enter valid hexadecimal digit"})
+            QTest::newRow(message) << QString() << message << false;
+        QTest::newRow("error box") << QString()
+                                   << "Cannot open \"/home/me/Ombrix Zudodira/html/flvs/my_clip.flv\": No such file "
+                                      "or directory"
+                                   << true;
+        QTest::newRow("short error box") << QString() << "Error" << true;
+    }
+    void everyTextHasRoom()
+    {
+        QFETCH(QString, window);
+        QFETCH(QString, message);
+        QFETCH(bool, errorBox);
+        QStringList cut;
+        if (!window.isEmpty()) {
+            QWidget* form = windowNamed(window);
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form));
+            cut = cutTexts(form);
+            form->hide();
+        } else {
+            bool shown = false;
+            cut = cutTextsOfMessage(message.toStdString(), errorBox, shown);
+            QVERIFY(shown);
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join('\n')));
     }
 
     void settingsWindowStartsWithTheDesignedChoices()
