@@ -1,6 +1,7 @@
 // The window designs: every control where the design puts it, with its text,
 // look and initial state.
 #include "app/ConvertDialogBox.h"
+#include "app/Preview.h"
 #include "app/ProgramWindows.h"
 #include "app/winapp.h"
 #include "platform/ColorGrid.h"
@@ -21,6 +22,8 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTimer>
+
+#include <memory>
 
 using namespace TestSupport;
 
@@ -281,7 +284,7 @@ private slots:
         QTest::addColumn<QString>("window");  // empty: a message box
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("errorBox");
-        for (const char* window : {"Form1", "ConvertDialog", "Form3"})
+        for (const char* window : {"Form1", "ConvertDialog", "Form3", "PreviewWindow"})
             QTest::newRow(window) << window << QString() << false;
         for (const char* message : {"Converting is started. Click \"OK\" to continue", "Input file is read only",
                                     "The input video file has errors. Please check video file.",
@@ -289,7 +292,9 @@ private slots:
                                     "Sucessufull converting", "Please select video size", "Please select buffer time",
                                     "Web page is built",
                                     "Please enter 6 digit hexadecimal number (e.g. FFFFFF for white)",
-                                    "Please enter valid hexadecimal digit"})
+                                    "Please enter valid hexadecimal digit",
+                                    "There is no player page to preview yet. Convert a clip and press \"Generate "
+                                    "Player\" first, then start the preview again."})
             QTest::newRow(message) << QString() << message << false;
         QTest::newRow("error box") << QString()
                                    << "Cannot open \"/home/me/Ombrix Zudodira/html/flvs/my_clip.flv\": No such file "
@@ -304,7 +309,10 @@ private slots:
         QFETCH(bool, errorBox);
         QStringList cut;
         if (!window.isEmpty()) {
-            QWidget* form = windowNamed(window);
+            std::unique_ptr<TPreviewWindow> preview;
+            if (window == "PreviewWindow")
+                preview = std::make_unique<TPreviewWindow>("http://127.0.0.1:65535/");
+            QWidget* form = preview ? preview.get() : windowNamed(window);
             form->show();
             QVERIFY(QTest::qWaitForWindowExposed(form));
             cut = cutTexts(form);
