@@ -141,6 +141,7 @@ struct Launch {
     int output;
     int niceValue;
     int error = 0;
+    int answer = -1;  // where a child of its own memory writes `error`
 };
 
 // The kernel's own layout of a signal action on x86-64 and arm64 (the
@@ -161,6 +162,8 @@ struct KernelSignalAction {
 CHILD_SIDE [[noreturn]] void giveUp(Launch& launch)
 {
     launch.error = errno ? errno : ENOEXEC;
+    if (launch.answer >= 0)
+        ::syscall(SYS_write, launch.answer, &launch.error, sizeof launch.error);
     ::syscall(SYS_exit, 127);
     __builtin_unreachable();
 }
@@ -217,13 +220,36 @@ CHILD_SIDE int becomeProgram(void* argument)
 // the program or gives up; the child's id, or nothing when it gave up.
 std::optional<pid_t> startOnThisThread(Launch& launch)
 {
+    launch.error = 0;
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer takes a child that shares our memory for a fork and
+    // rebuilds its books under our running threads, which it then reports
+    // as races. Its builds give the child a copy of our memory instead, and
+    // the child's answer comes back through a pipe that its exec closes.
+    UniqueFd answerRead, answerWrite;
+    if (int ends[2]; ::pipe2(ends, O_CLOEXEC) == 0) {
+        answerRead = UniqueFd(ends[0]);
+        answerWrite = UniqueFd(ends[1]);
+    } else {
+        return std::nullopt;
+    }
+    launch.answer = answerWrite.Get();
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        becomeProgram(&launch);
+    answerWrite.Reset();
+    if (pid < 0)
+        return std::nullopt;
+    while (::read(answerRead.Get(), &launch.error, sizeof launch.error) < 0 && errno == EINTR) {
+    }
+#else
     constexpr std::size_t kStackSize = 64 * 1024;
     const std::unique_ptr<char[]> stack(new char[kStackSize]);
-    launch.error = 0;
     const pid_t pid =
         ::clone(becomeProgram, stack.get() + kStackSize, CLONE_VM | CLONE_VFORK | SIGCHLD, &launch);
     if (pid < 0)
         return std::nullopt;
+#endif
     if (launch.error == 0)
         return pid;
     while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
