@@ -115,11 +115,18 @@ private slots:
     void cleanup()
     {
         job.reset();
-        QVERIFY(WaitFor([&] {
-            const ProcessResources after = CurrentResources();
-            return after.Descriptors == before.Descriptors && after.Threads == before.Threads &&
-                   after.Children == 0;
-        }));
+        ProcessResources after;
+        QVERIFY2(WaitFor([&] {
+                     after = CurrentResources();
+                     return after.Descriptors == before.Descriptors && after.Threads == before.Threads &&
+                            after.Children == 0;
+                 }),
+                 qPrintable(QString("descriptors %1 -> %2, threads %3 -> %4, children %5")
+                                .arg(before.Descriptors)
+                                .arg(after.Descriptors)
+                                .arg(before.Threads)
+                                .arg(after.Threads)
+                                .arg(after.Children)));
     }
 
     // However the program ends mid-job, its converter and the converter's
