@@ -115,10 +115,13 @@ private slots:
     void cleanup()
     {
         job.reset();
+        // Nothing left behind: no more than before. The toolkit's pooled
+        // threads, each with a descriptor of its own, end after an idle
+        // while, whenever that comes, so fewer is fine.
         ProcessResources after;
         QVERIFY2(WaitFor([&] {
                      after = CurrentResources();
-                     return after.Descriptors == before.Descriptors && after.Threads == before.Threads &&
+                     return after.Descriptors <= before.Descriptors && after.Threads <= before.Threads &&
                             after.Children == 0;
                  }),
                  qPrintable(QString("descriptors %1 -> %2, threads %3 -> %4, children %5")
