@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <string_view>
 #include <sys/prctl.h>
@@ -293,6 +294,8 @@ private:
         sigset_t all;
         sigfillset(&all);
         ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        // Otherwise it bears the name of the thread that first asked for a child.
+        ::pthread_setname_np(::pthread_self(), "child starter");
         std::unique_lock lock(mutex);
         for (;;) {
             requested.wait(lock, [this] { return pending != nullptr || stopping; });
