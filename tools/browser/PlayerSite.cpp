@@ -20,7 +20,7 @@ const char* const HarnessPage = R"(<!doctype html>
 window.RufflePlayer = {config: {autoplay: "on", unmuteOverlay: "hidden", splashScreen: false,
                                 preferredRenderer: "canvas", logLevel: "info"}};
 </script>
-<script src="/ruffle/ruffle.js"></script>
+<script src="ruffle/ruffle.js"></script>
 <iframe src="TempHtml.html" style="border:0;display:block;width:700px;height:640px"></iframe>
 </body></html>
 )";
