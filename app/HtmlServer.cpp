@@ -27,16 +27,16 @@ constexpr int AcceptPauseMs = 250;
 QByteArray reasonOf(int status)
 {
     switch (status) {
-    case 200:
-        return "OK";
-    case 400:
-        return "Bad Request";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    default:
-        return "Error";
+        case 200:
+            return "OK";
+        case 400:
+            return "Bad Request";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        default:
+            return "Error";
     }
 }
 
@@ -85,9 +85,8 @@ RequestHead ParseRequestHead(const QByteArray& head)
                 return request;
             request.Host = value;
         } else if (name == "content-length") {
-            bool number = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](char c) {
-                return c >= '0' && c <= '9';
-            });
+            bool number = !value.isEmpty() && std::all_of(value.begin(), value.end(),
+                                                          [](char c) { return c >= '0' && c <= '9'; });
             const qint64 length = value.toLongLong(&number);
             if (!number || std::exchange(hasLength, true))
                 return request;
@@ -237,10 +236,12 @@ void HtmlServer::acceptAll()
         Connection* c = &connection;
         connect(socket, &QTcpSocket::readyRead, this, [this, c] { received(*c); });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, c] {
+            if (c->File) {
+                c->Deadline->start(IdleLimit);
+                if (!sendMore(*c))
+                    return;
+            }
             if (!c->File)
-                return;
-            c->Deadline->start(IdleLimit);
-            if (sendMore(*c) && !c->File)
                 answerWaiting(*c);
         });
         connect(socket, &QTcpSocket::disconnected, this, [this, c] { drop(*c); });
@@ -272,8 +273,9 @@ void HtmlServer::received(Connection& connection)
 void HtmlServer::answerWaiting(Connection& connection)
 {
     // Requests sent ahead are answered in turn, each once the one before has
-    // gone out whole.
-    while (!connection.File && !connection.CloseAfter) {
+    // gone out whole and the peer has taken most of it: one that sends and
+    // never reads cannot pile answers up here.
+    while (!connection.File && !connection.CloseAfter && connection.Socket->bytesToWrite() < Backlog) {
         QByteArray& inbox = connection.Inbox;
         while (inbox.startsWith("\r\n") || inbox.startsWith('\n'))
             inbox.remove(0, inbox.startsWith('\n') ? 1 : 2);

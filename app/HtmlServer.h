@@ -41,9 +41,9 @@ struct RequestHead {
     bool Valid = false;  // false for anything that is not HTTP/1.0 or 1.1 as written
     QByteArray Method;
     QByteArray Target;
-    QByteArray Host;           // empty when there is none
-    qint64 BodyLength = 0;     // what follows the head
-    bool KeepAlive = false;    // HTTP/1.1 without "Connection: close"
+    QByteArray Host;         // empty when there is none
+    qint64 BodyLength = 0;   // what follows the head
+    bool KeepAlive = false;  // HTTP/1.1 without "Connection: close"
 };
 RequestHead ParseRequestHead(const QByteArray& head);
 
