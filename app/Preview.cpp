@@ -1,5 +1,6 @@
 #include "app/Preview.h"
 
+#include "base/Descriptors.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
 #include "platform/ProgramFolder.h"
@@ -8,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
-#include <QTcpServer>
 
 #include <cstdio>
 #include <cstring>
@@ -76,10 +76,7 @@ std::unique_ptr<Preview> StartPreview()
     std::fflush(stdout);
     preview->Window = std::make_unique<TPreviewWindow>(address);
     HtmlServer* server = preview->Server.get();
-    QObject::connect(preview->Window.get(), &TPreviewWindow::Closed, server, [server] {
-        for (QTcpServer* listening : server->servers())
-            listening->close();
-    });
+    QObject::connect(preview->Window.get(), &TPreviewWindow::Closed, server, &HtmlServer::Stop);
     preview->Window->show();
     Dialogs::ShellOpen(address.toStdString());
     return preview;
@@ -94,6 +91,8 @@ int RunPreview(TApplication& application)
 {
     TApplication::SetTitle("Ombrix Zudodira");
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/designs/icon.png")));
+    // Room for the browser's connections beside whatever else is open.
+    Platform::RaiseDescriptorLimit();
     const std::unique_ptr<Preview> preview = StartPreview();
     if (!preview)
         return 1;

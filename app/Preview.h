@@ -35,15 +35,16 @@ private:
     QString address;
 };
 
-// The preview as it runs: the program folder's html/ served on loopback,
-// with an index page at "/" that loads Ruffle and frames the page.
+// The preview as it runs: the program folder's html/ served on loopback
+// under a secret path, with an index page at that path that loads Ruffle and
+// frames the page.
 struct Preview {
     std::unique_ptr<HtmlServer> Server;
     std::unique_ptr<TPreviewWindow> Window;
 };
 
 // Starts the preview of the page in the program folder: serves it, prints
-// the address on standard output, shows the window and opens the address in
+// the address (which carries the secret) on standard output, shows the window and opens the address in
 // the user's browser; closing the window stops the server. Without a page,
 // or without a port, it tells the user why and gives nothing.
 std::unique_ptr<Preview> StartPreview();

@@ -1,4 +1,5 @@
 #include "base/ChildProcess.h"
+#include "base/Sanitizers.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -158,9 +159,10 @@ struct KernelSignalAction {
 // thread that made it waits, so it uses raw system calls only (nothing that
 // allocates, locks, or that a sanitizer keeps books on) and answers through
 // launch.error.
-#define CHILD_SIDE [[gnu::no_sanitize("address", "thread", "undefined")]]
+// The attribute spelling that GCC and clang both honour.
+#define CHILD_SIDE __attribute__((no_sanitize("address", "thread", "undefined")))
 
-CHILD_SIDE [[noreturn]] void giveUp(Launch& launch)
+[[noreturn]] CHILD_SIDE void giveUp(Launch& launch)
 {
     launch.error = errno ? errno : ENOEXEC;
     if (launch.answer >= 0)
@@ -222,7 +224,7 @@ CHILD_SIDE int becomeProgram(void* argument)
 std::optional<pid_t> startOnThisThread(Launch& launch)
 {
     launch.error = 0;
-#if defined(__SANITIZE_THREAD__)
+#if defined(OZ_THREAD_SANITIZER)
     // ThreadSanitizer takes a child that shares our memory for a fork and
     // rebuilds its books under our running threads, which it then reports
     // as races. Its builds give the child a copy of our memory instead, and

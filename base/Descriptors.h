@@ -54,4 +54,7 @@ private:
 // Sets O_NONBLOCK on a descriptor.
 void MakeNonBlocking(int fd);
 
+// Raises this process's soft limit of open descriptors to its hard limit.
+void RaiseDescriptorLimit();
+
 }  // namespace Platform

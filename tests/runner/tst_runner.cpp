@@ -3,6 +3,7 @@
 #include "doscommand/DosThread.h"
 #include "doscommand/KeptLines.h"
 #include "base/CommandLine.h"
+#include "base/Sanitizers.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -26,7 +27,7 @@ namespace {
 
 const std::string kChild = OZ_RUNNER_CHILD;
 
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#if defined(OZ_THREAD_SANITIZER) || defined(OZ_ADDRESS_SANITIZER)
 constexpr long long kFloodBytes = 24'000'000;
 #else
 constexpr long long kFloodBytes = 100'000'000;

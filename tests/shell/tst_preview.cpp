@@ -2,6 +2,7 @@
 // loopback. Requests are sent as raw bytes, so nothing on the way tidies
 // them up before the server sees them.
 #include "app/Preview.h"
+#include "base/Descriptors.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -11,6 +12,12 @@
 #include <QNetworkProxy>
 #include <QPushButton>
 #include <QTcpSocket>
+#include <QUrl>
+
+#include <algorithm>
+#include <ctime>
+#include <memory>
+#include <sys/resource.h>
 
 using namespace TestSupport;
 
@@ -23,8 +30,10 @@ struct Answer {
     QByteArray Bytes;
 };
 
-Answer ask(quint16 port, const QByteArray& request, const QHostAddress& to = QHostAddress::LocalHost,
-           const QHostAddress& from = {})
+// Sends request; with untilClosed, waits for the server to hang up after
+// its answer as well.
+Answer ask(quint16 port, const QByteArray& request, bool untilClosed = false,
+           const QHostAddress& to = QHostAddress::LocalHost, const QHostAddress& from = {})
 {
     QTcpSocket socket;
     // Straight to the server: asking the system for a proxy starts a thread
@@ -42,19 +51,34 @@ Answer ask(quint16 port, const QByteArray& request, const QHostAddress& to = QHo
     WaitFor(
         [&] {
             bytes += socket.readAll();
-            return bytes.contains("\r\n\r\n") || socket.state() == QAbstractSocket::UnconnectedState;
+            return (!untilClosed && bytes.contains("\r\n\r\n")) ||
+                   socket.state() == QAbstractSocket::UnconnectedState;
         },
         30000);
     bytes += socket.readAll();
     if (bytes.isEmpty())
         return {socket.state() == QAbstractSocket::UnconnectedState ? "closed" : "no answer", {}};
-    return {bytes.mid(9, 3), bytes};
+    return {bytes.mid(9, 3) +
+                (untilClosed && socket.state() == QAbstractSocket::UnconnectedState ? " closed" : ""),
+            bytes};
 }
 
-QByteArray get(const QByteArray& target, const QByteArray& method = "GET")
+// The connections established at port's end (held, or waiting to be taken).
+int openAt(quint16 port)
 {
-    return method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    QFile table("/proc/self/net/tcp");
+    const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    int open = 0;
+    for (const QByteArray& line :
+         table.open(QIODevice::ReadOnly) ? table.readAll().split('\n') : QList<QByteArray>{}) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        open += fields.size() > 3 && fields[1].endsWith(local) && fields[3] == "01";
+    }
+    return open;
 }
+
+// Who else is at the server while a row's request is answered.
+enum Crowd { Nobody, ReaderThatNeverReads, SlowWasmReaders, IdleConnections, IdleHalfSentKeptAlive };
 
 }  // namespace
 
@@ -64,6 +88,51 @@ class PreviewTest : public QObject {
     std::unique_ptr<TempProgramFolder> folder;
     std::unique_ptr<DialogRecorder> dialogs;
     std::unique_ptr<Preview> preview;
+
+    quint16 port() const { return preview->Server->Port(); }
+    // The path of the secret the preview's address carries, without the
+    // final '/'.
+    QByteArray secret() const
+    {
+        return QUrl(preview->Server->Url("/")).path(QUrl::FullyEncoded).chopped(1).toUtf8();
+    }
+    QByteArray get(const QByteArray& target, const QByteArray& method = "GET") const
+    {
+        return method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port()) +
+               "\r\n\r\n";
+    }
+    QByteArray page() const { return get(secret() + "/TempHtml.html"); }
+
+    // The crowd, each connection through to the server and each reader
+    // receiving; a reader takes little off the line, so the rest backs up.
+    std::vector<std::unique_ptr<QTcpSocket>> gather(Crowd crowd)
+    {
+        const QList<QByteArray> sends =
+            crowd == ReaderThatNeverReads    ? QList<QByteArray>{get(secret() + "/flvs/big.flv")}
+            : crowd == SlowWasmReaders       ? QList<QByteArray>(30, get(secret() + "/ruffle/big.wasm"))
+            : crowd == IdleConnections       ? QList<QByteArray>(1100)
+            : crowd == IdleHalfSentKeptAlive ? QList<QByteArray>{{}, page().chopped(2), page()}
+                                             : QList<QByteArray>{};
+        std::vector<std::unique_ptr<QTcpSocket>> peers;
+        for (const QByteArray& sent : sends) {
+            QTcpSocket& peer = *peers.emplace_back(std::make_unique<QTcpSocket>());
+            peer.setProxy(QNetworkProxy::NoProxy);
+            peer.setReadBufferSize(16 * 1024);
+            peer.connectToHost(QHostAddress::LocalHost, port());
+            peer.write(sent);
+            if (peers.size() % 50 == 0)
+                QCoreApplication::processEvents();
+        }
+        const bool readers = crowd == ReaderThatNeverReads || crowd == SlowWasmReaders;
+        WaitFor([&] {
+            return std::all_of(peers.begin(), peers.end(), [&](const auto& peer) {
+                return peer->state() != QAbstractSocket::ConnectingState &&
+                       peer->state() != QAbstractSocket::HostLookupState &&
+                       (!readers || peer->bytesAvailable());
+            });
+        });
+        return peers;
+    }
 
     void writeFile(const QString& relative, const QByteArray& bytes)
     {
@@ -82,6 +151,15 @@ private slots:
         QVERIFY(QDir().mkpath(folder->QPath() + "html/sub.flv"));
         QVERIFY(QFile::link("/etc/passwd", folder->QPath() + "html/flvs/passwd.flv"));
         QVERIFY(QFile::link("../../secret.html", folder->QPath() + "html/flvs/secret.html"));
+        // Large and sparse, so they cost the disk nothing.
+        QVERIFY(QDir().mkpath(folder->QPath() + "html/ruffle"));
+        for (const auto& [name, size] :
+             {std::pair{"html/flvs/big.flv", 300'000'000}, {"html/ruffle/big.wasm", 14'000'000}}) {
+            QFile file(folder->QPath() + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+        }
+        // Room for the crowd's descriptors beside the server's, in this one process.
+        Platform::RaiseDescriptorLimit();
         preview = StartPreview();
         QVERIFY(preview);
     }
@@ -99,49 +177,100 @@ private slots:
     {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("expected");
-        const QByteArray secret = QFile::encodeName(folder->QPath() + "secret.html");
-        QTest::newRow("the page") << get("/TempHtml.html") << QByteArray("200");
-        QTest::newRow("HEAD of the page") << get("/TempHtml.html", "HEAD") << QByteArray("200");
-        QTest::newRow("/../") << get("/../secret.html") << QByteArray("404");
-        QTest::newRow("/flvs/../../") << get("/flvs/../../secret.html") << QByteArray("404");
-        QTest::newRow("%2e%2e/") << get("/%2e%2e/secret.html") << QByteArray("404");
-        QTest::newRow("..%2f") << get("/..%2fsecret.html") << QByteArray("404");
-        QTest::newRow("%2E%2E%2F upper case") << get("/%2E%2E%2Fsecret.html") << QByteArray("404");
-        QTest::newRow("..\\") << get("/..\\secret.html") << QByteArray("404");
-        QTest::newRow("absolute path") << get(secret) << QByteArray("404");
-        QTest::newRow("//absolute path") << get("/" + secret) << QByteArray("404");
-        QTest::newRow("absolute-form address") << get("http://127.0.0.1/../secret.html") << QByteArray("404");
-        QTest::newRow("symlink to /etc/passwd") << get("/flvs/passwd.flv") << QByteArray("404");
-        QTest::newRow("symlink out of html/") << get("/flvs/secret.html") << QByteArray("404");
-        QTest::newRow("a folder") << get("/flvs/") << QByteArray("404");
-        QTest::newRow("a folder named like a clip") << get("/sub.flv") << QByteArray("404");
-        QTest::newRow("a file of another kind") << get("/notes.txt") << QByteArray("404");
-        QTest::newRow("NUL") << get("/TempHtml.html%00.flv") << QByteArray("404");
-        QTest::newRow("POST")
-            << QByteArray("POST /TempHtml.html HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\na=b")
-            << QByteArray("405");
-        QTest::newRow("PUT") << get("/TempHtml.html", "PUT") << QByteArray("405");
-        QTest::newRow("1 MB header") << "GET /TempHtml.html HTTP/1.1\r\nX-Big: " + QByteArray(1 << 20, 'a') +
-                                            "\r\n\r\n"
-                                     << QByteArray("closed");
-        QTest::newRow("1 MB request line")
-            << get("/" + QByteArray(1 << 20, 'a') + ".html") << QByteArray("closed");
-        QTest::newRow("16 MB body") << "POST / HTTP/1.1\r\nContent-Length: 16000000\r\n\r\n" +
-                                           QByteArray(16000000, 'a')
-                                    << QByteArray("closed");
+        QTest::addColumn<int>("crowd");
+        auto row = [](const char* name, const QByteArray& request, const char* expected,
+                      Crowd crowd = Nobody) {
+            QTest::newRow(name) << request << QByteArray(expected) << int(crowd);
+        };
+        const QByteArray outside = QFile::encodeName(folder->QPath() + "secret.html");
+        const QByteArray at = secret(), ourPort = ':' + QByteArray::number(port());
+        row("the page", page(), "200");
+        row("HEAD of the page", get(at + "/TempHtml.html", "HEAD"), "200");
+        row("/../", get(at + "/../secret.html"), "404");
+        row("/flvs/../../", get(at + "/flvs/../../secret.html"), "404");
+        row("%2e%2e/", get(at + "/%2e%2e/secret.html"), "404");
+        row("..%2f", get(at + "/..%2fsecret.html"), "404");
+        row("%2E%2E%2F upper case", get(at + "/%2E%2E%2Fsecret.html"), "404");
+        row("..\\", get(at + "/..\\secret.html"), "404");
+        row("absolute path", get(at + outside), "404");
+        row("//absolute path", get(at + "/" + outside), "404");
+        row("absolute-form address", get("http://127.0.0.1" + ourPort + at + "/../secret.html"), "404");
+        row("symlink to /etc/passwd", get(at + "/flvs/passwd.flv"), "404");
+        row("symlink out of html/", get(at + "/flvs/secret.html"), "404");
+        row("a folder", get(at + "/flvs/"), "404");
+        row("a folder named like a clip", get(at + "/sub.flv"), "404");
+        row("a file of another kind", get(at + "/notes.txt"), "404");
+        row("NUL", get(at + "/TempHtml.html%00.flv"), "404");
+        // Only for the owner, who has the address, by the server's own name.
+        row("no secret", get("/TempHtml.html"), "404");
+        row("a wrong secret", get(at.chopped(1) + (at.endsWith('0') ? "1" : "0") + "/TempHtml.html"), "404");
+        row("a foreign Host", QByteArray(page()).replace("127.0.0.1:", "rebound.example:"), "400 closed");
+        row("Host localhost", QByteArray(page()).replace("127.0.0.1:", "localhost:"), "200");
+        row("HTTP/1.0",
+            QByteArray(page()).replace("HTTP/1.1", "HTTP/1.0").chopped(2) + "Connection: keep-alive\r\n\r\n",
+            "200 closed");
+        row("Connection: close", page().chopped(2) + "Connection: close\r\n\r\n", "200 closed");
+        row("POST",
+            "POST " + at + "/TempHtml.html HTTP/1.1\r\nHost: 127.0.0.1" + ourPort +
+                "\r\nContent-Length: 3\r\n\r\na=b",
+            "405");
+        row("PUT", get(at + "/TempHtml.html", "PUT"), "405");
+        row("1 MB header", page().chopped(2) + "X-Big: " + QByteArray(1 << 20, 'a') + "\r\n\r\n", "closed");
+        row("1 MB request line", get(at + "/" + QByteArray(1 << 20, 'a') + ".html"), "closed");
+        row("16 MB body", "POST / HTTP/1.1\r\nContent-Length: 16000000\r\n\r\n" + QByteArray(16000000, 'a'),
+            "closed");
+        // What the server holds follows the connection, not the file; it
+        // stays up with a crowd at the door, and closes who lingers.
+        row("a reader that never reads a 300 MB clip", page(), "200", ReaderThatNeverReads);
+        row("30 slow readers of the wasm", page(), "200", SlowWasmReaders);
+        row("1,100 idle connections", page(), "200", IdleConnections);
+        row("idle, half-sent and kept-alive connections closed in time", page(), "200",
+            IdleHalfSentKeptAlive);
     }
     void hostileRequests()
     {
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, expected);
+        QFETCH(int, crowd);
+        if (rlimit limit{};
+            crowd == IdleConnections && (getrlimit(RLIMIT_NOFILE, &limit) || limit.rlim_cur < 1300))
+            QSKIP("this process may not open enough descriptors for the crowd");
         const long before = CurrentResources().ResidentKiB;
-        const Answer answer = ask(preview->Server->Port(), request);
-        qInfo("%s -> %s", QTest::currentDataTag(), answer.Status.constData());
+        const auto peers = gather(Crowd(crowd));
+        QElapsedTimer clock;
+        clock.start();
+        const Answer answer = ask(port(), request, expected.endsWith(" closed"));
+        const qint64 took = clock.elapsed();
+        qInfo("%s -> %s in %lld ms", QTest::currentDataTag(), answer.Status.constData(), took);
         QCOMPARE(answer.Status, expected);
         QVERIFY(!answer.Bytes.contains("SECRET") && !answer.Bytes.contains("root:"));
+        QVERIFY2(answer.Status.startsWith("200") || !answer.Bytes.contains("<body>"),
+                 "a refusal carried the page");
+        for (int turn = 0; turn < 20 && crowd != Nobody; ++turn) {
+            QTest::qWait(50);  // the readers take a trickle, the server would fill up on the rest
+            for (const auto& peer : peers)
+                peer->read(256);
+        }
         if (!SanitizerBuild)
-            QVERIFY2(CurrentResources().ResidentKiB - before < 8 * 1024, "the server kept what it was sent");
-        QCOMPARE(ask(preview->Server->Port(), get("/TempHtml.html")).Status, QByteArray("200"));
+            QVERIFY2(CurrentResources().ResidentKiB - before < (crowd == Nobody ? 8 : 32) * 1024,
+                     "the server kept what it was sent or is sending");
+        if (crowd == IdleConnections) {
+            QVERIFY2(took < (SanitizerBuild ? 20000 : 2000), "the crowd held up the answer");
+            QVERIFY(openAt(port()) <= HtmlServer::MaxConnections);
+            const std::clock_t start = std::clock();
+            QTest::qWait(2000);
+            const double share = double(std::clock() - start) / CLOCKS_PER_SEC / 2;
+            qInfo("%.1f %% of a core beside the crowd", share * 100);
+            QVERIFY2(share < 0.2, "the server is busy while nobody asks anything");
+        }
+        const auto closed = [](const auto& peer) {
+            return peer->state() == QAbstractSocket::UnconnectedState;
+        };
+        if (crowd == IdleHalfSentKeptAlive)
+            QVERIFY2(WaitFor([&] { return std::all_of(peers.begin(), peers.end(), closed); },
+                             std::chrono::milliseconds(HtmlServer::IdleLimit).count() + 30000),
+                     "a lingering connection stayed open");
+        QCOMPARE(ask(port(), page()).Status, QByteArray("200"));
     }
 
     // Nothing listens on the machine's other addresses, and a peer that
@@ -153,9 +282,8 @@ private slots:
             if (address.isLoopback() || address.protocol() != QAbstractSocket::IPv4Protocol)
                 continue;
             ++tried;
-            const quint16 port = preview->Server->Port();
-            const Answer to = ask(port, get("/TempHtml.html"), address);
-            const Answer from = ask(port, get("/TempHtml.html"), QHostAddress::LocalHost, address);
+            const Answer to = ask(port(), page(), false, address);
+            const Answer from = ask(port(), page(), false, QHostAddress::LocalHost, address);
             qInfo("to %s -> %s; from it -> %s", qPrintable(address.toString()), to.Status.constData(),
                   from.Status.constData());
             QCOMPARE(to.Status, QByteArray("refused"));
@@ -178,7 +306,7 @@ private slots:
         QCOMPARE(dialogs->OpenedAddresses.size(), size_t(2));
         QTest::mouseClick(Control<QPushButton>(&window, "Button2"), Qt::LeftButton);
         QVERIFY(!window.isVisible());
-        QCOMPARE(ask(preview->Server->Port(), get("/TempHtml.html")).Status, QByteArray("refused"));
+        QCOMPARE(ask(port(), page()).Status, QByteArray("refused"));
     }
 
     void withoutAPageItSaysWhatToDoFirst()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Sanitizers.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
 
@@ -106,7 +107,7 @@ private:
 
 // Sanitizer builds keep freed memory aside for a while: memory figures mean
 // nothing there.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(OZ_ADDRESS_SANITIZER) || defined(OZ_THREAD_SANITIZER)
 inline constexpr bool SanitizerBuild = true;
 #else
 inline constexpr bool SanitizerBuild = false;
