@@ -52,11 +52,12 @@ install(FILES packaging/copyright DESTINATION share/doc/ombrix-zudodira COMPONEN
 # The package's version, which cpack may be told at packing time, goes into
 # the template (the users' folders are brought up to date when it changes)
 # and into the changelog; the manual page is compressed as Debian's are.
-install(CODE "set(OZ_SOURCE \"${CMAKE_CURRENT_SOURCE_DIR}\")" COMPONENT deb EXCLUDE_FROM_ALL)
+install(CODE "set(OZ_SOURCE \"${CMAKE_CURRENT_SOURCE_DIR}\")\nset(OZ_VERSION ${PROJECT_VERSION})"
+        COMPONENT deb EXCLUDE_FROM_ALL)
 install(CODE [[
   set(version "$ENV{OZ_PACKAGE_VERSION}")
   if(version STREQUAL "")
-    message(FATAL_ERROR "The package's version is missing: make the package with cpack -G DEB")
+    set(version ${OZ_VERSION})
   endif()
   set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
   file(WRITE "${root}/lib/ombrix-zudodira/version" "${version}\n")
