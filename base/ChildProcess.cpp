@@ -148,8 +148,8 @@ struct Launch {
 
 // The kernel's own layout of a signal action on x86-64 and arm64 (the
 // library's differs): the child resets its handlers by the raw system call,
-// and other processors lay the action out otherwise (the mask before the
-// flags, or no restorer), so they need a layout of their own here.
+// and other processors lay the action out otherwise (in another order, or
+// without the restorer), so they need a layout of their own here.
 #if !defined(__x86_64__) && !defined(__aarch64__)
 #error "KernelSignalAction holds the kernel's layout of x86-64 and arm64 only"
 #endif
