@@ -136,6 +136,9 @@ void TForm1::Button1Click()
         // The program's windows stay painted but take no input until the
         // converter has ended or the watchdog has stopped it.
         TUserInputBlock noInput(programWindows(this));
+        // A poll every 500 ms, the watchdog from the sixth on: the converter
+        // has about 2.5 s to create its output before a missing one counts as
+        // a failure.
         int counter = 0;
         while (ConvertDialog->Showing()) {
             ++counter;
@@ -189,6 +192,9 @@ void TForm1::CheckFileSize()
     } catch (const EInOutError&) {
         stopConversion("Input file is read only");
     }
+    // A good conversion stays well under twice the input; beyond that the
+    // input is taken as broken. The sizes are 64-bit, so an input of 1 GiB
+    // or more is doubled without overflow.
     if (2 * inputSize < outputSize)
         stopConversion({});
 }

@@ -139,15 +139,21 @@ struct Launch {
     const char* path;
     char* const* argv;
     char* const* environment;
-    int input;
-    int output;
+    const HandedOver* handedOver;
+    std::size_t handedOverCount;
+    int highestTarget;  // the highest number a descriptor takes in the child
     int niceValue;
     int error = 0;
     int answer = -1;  // where a child of its own memory writes `error`
 };
 
 // The kernel's own layout of a signal action on x86-64 and arm64 (the
-// library's differs).
+// library's differs): the child resets its handlers by the raw system call,
+// and other processors lay the action out otherwise (in another order, or
+// without the restorer), so they need a layout of their own here.
+#if !defined(__x86_64__) && !defined(__aarch64__)
+#error "KernelSignalAction holds the kernel's layout of x86-64 and arm64 only"
+#endif
 struct KernelSignalAction {
     void (*handler)(int);
     unsigned long flags;
@@ -181,20 +187,32 @@ CHILD_SIDE int becomeProgram(void* argument)
     if (::syscall(SYS_getppid) != launch.parent)
         ::syscall(SYS_exit, 127);
     ::syscall(SYS_setsid);
-    // The standard streams; a descriptor already in its place only loses its
-    // close-on-exec flag.
-    const int streams[3][2] = {{launch.input, 0}, {launch.output, 1}, {launch.output, 2}};
-    for (const auto& [fd, target] : streams) {
-        if (fd == target ? ::syscall(SYS_fcntl, fd, F_SETFD, 0) != 0
-                         : ::syscall(SYS_dup3, fd, target, 0) != target)
-            giveUp(launch);
+    // A descriptor to be handed over that sits where another one goes moves
+    // out of the way first (its copy goes at the exec).
+    int sources[ChildProcess::kMaxHandedOver];
+    for (std::size_t i = 0; i < launch.handedOverCount; ++i) {
+        const HandedOver& given = launch.handedOver[i];
+        sources[i] = given.ours;
+        if (given.ours != given.theirs && given.ours <= launch.highestTarget) {
+            sources[i] = int(::syscall(SYS_fcntl, given.ours, F_DUPFD_CLOEXEC, launch.highestTarget + 1));
+            if (sources[i] < 0)
+                giveUp(launch);
+        }
     }
-    // Descriptors others opened without close-on-exec stay behind as well.
-    if (::syscall(SYS_close_range, 3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+    // Every descriptor goes at the exec, also those others opened without
+    // close-on-exec, but the ones handed over: put in their places, or, when
+    // already there, stripped of the flag.
+    if (::syscall(SYS_close_range, 0, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
         rlimit limit{};
         ::syscall(SYS_prlimit64, 0, RLIMIT_NOFILE, nullptr, &limit);
-        for (rlim_t fd = 3; fd < limit.rlim_cur && fd < 65536; ++fd)
+        for (rlim_t fd = 0; fd < limit.rlim_cur && fd < 65536; ++fd)
             ::syscall(SYS_fcntl, int(fd), F_SETFD, FD_CLOEXEC);
+    }
+    for (std::size_t i = 0; i < launch.handedOverCount; ++i) {
+        const int target = launch.handedOver[i].theirs;
+        if (sources[i] == target ? ::syscall(SYS_fcntl, target, F_SETFD, 0) != 0
+                                 : ::syscall(SYS_dup3, sources[i], target, 0) != target)
+            giveUp(launch);
     }
     // Our handlers are no business of the child's, and it starts with no
     // signal blocked (it was made with all of them blocked) and SIGPIPE at its
@@ -373,20 +391,44 @@ int NiceValueForPriorityClass(std::uint32_t priorityClass)
     }
 }
 
+std::vector<char*> ArgumentVector(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+
 std::optional<ChildProcess> ChildProcess::Start(const std::string& path,
                                                 const std::vector<std::string>& arguments, int input,
                                                 int output, int niceValue)
 {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    Launch launch{::getpid(), path.c_str(), argv.data(), environ, input, output, niceValue};
+    return Start(path, arguments, {{input, 0}, {output, 1}, {output, 2}}, niceValue);
+}
+
+std::optional<ChildProcess> ChildProcess::Start(const std::string& path,
+                                                const std::vector<std::string>& arguments,
+                                                const std::vector<HandedOver>& descriptors, int niceValue)
+{
+    if (descriptors.size() > kMaxHandedOver) {
+        errno = EINVAL;
+        return std::nullopt;
+    }
+    int highestTarget = -1;
+    for (const HandedOver& given : descriptors)
+        highestTarget = std::max(highestTarget, given.theirs);
+    std::vector<char*> argv = ArgumentVector(arguments);
+    Launch launch{::getpid(), path.c_str(), argv.data(), environ, descriptors.data(), descriptors.size(),
+                  highestTarget, niceValue};
 
     std::optional<pid_t> pid;
     starter().Run([&] { pid = startOnThisThread(launch); });
-    if (!pid)
+    if (!pid) {
+        errno = launch.error ? launch.error : EAGAIN;  // no error of the child's: the clone failed
         return std::nullopt;
+    }
     // Safe from pid reuse: the child is ours and not reaped yet.
     UniqueFd endDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, *pid, 0)));
     return ChildProcess(*pid, std::move(endDescriptor));
@@ -416,6 +458,18 @@ bool ChildProcess::HasEnded()
     if (!reaped)
         reaped = reapIfEnded(pid, &waitStatus);
     return reaped;
+}
+
+void ChildProcess::WaitForEnd()
+{
+    while (!reaped) {
+        const pid_t result = ::waitpid(pid, &waitStatus, 0);
+        if (result == pid || errno != EINTR) {
+            if (result != pid)
+                waitStatus = -1;
+            reaped = true;
+        }
+    }
 }
 
 std::optional<int> ChildProcess::ExitCode() const

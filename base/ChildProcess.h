@@ -2,6 +2,7 @@
 
 #include "base/Descriptors.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,22 +26,40 @@ std::string FindOnPath(const std::string& name);
 // realtime (256) -20. Any other value counts as normal.
 int NiceValueForPriorityClass(std::uint32_t priorityClass);
 
-// A child process in a session and process group of its own. Its standard
-// input and output are the descriptors given at the start and it inherits no
-// other descriptor. The object reaps the child: at once when it has ended,
-// otherwise by handing it to a reaper that waits for its end, so that no
-// zombie stays behind whatever the owner does. The child is killed when this
-// program ends, however it ends (a crash or SIGKILL included); the system
-// drops that request only for a set-user-ID program.
+// argv for exec: pointers into `arguments` (the first is the program's own
+// name), which must outlive the result, ended by a null pointer.
+std::vector<char*> ArgumentVector(const std::vector<std::string>& arguments);
+
+// One descriptor a child is given: ours, and the number it bears in the child.
+struct HandedOver {
+    int ours;
+    int theirs;
+};
+
+// A child process in a session and process group of its own. It inherits the
+// descriptors handed over at the start and no other. The object reaps the
+// child: at once when it has ended, otherwise by handing it to a reaper that
+// waits for its end, so that no zombie stays behind whatever the owner does.
+// The child is killed when this program ends, however it ends (a crash or
+// SIGKILL included); the system drops that request only for a set-user-ID
+// program. Every child of the program starts here.
 class ChildProcess {
 public:
+    static constexpr std::size_t kMaxHandedOver = 8;
+
     // Starts `path` with `arguments` (the first is the program's own name);
     // `output` takes both standard output and standard error. A nice value
     // other than 0 is set before the program runs; a refusal to raise the
-    // priority is ignored. Empty when the program cannot be started.
+    // priority is ignored. Empty when the program cannot be started, errno
+    // saying why.
     static std::optional<ChildProcess> Start(const std::string& path,
                                              const std::vector<std::string>& arguments, int input, int output,
                                              int niceValue);
+    // The same with the descriptors given one by one (at most
+    // kMaxHandedOver, each number in the child once).
+    static std::optional<ChildProcess> Start(const std::string& path,
+                                             const std::vector<std::string>& arguments,
+                                             const std::vector<HandedOver>& descriptors, int niceValue);
 
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&&) = delete;
@@ -50,6 +69,8 @@ public:
 
     // Whether the child has ended; reaps it when it has. Never blocks.
     bool HasEnded();
+    // Waits until the child has ended, and reaps it.
+    void WaitForEnd();
     // Once HasEnded(): the child's exit code, or 128 plus the signal that
     // ended it. Empty while it runs or when its end could not be read.
     std::optional<int> ExitCode() const;

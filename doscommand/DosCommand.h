@@ -59,7 +59,7 @@ public:
     void Shutdown();
 
     // The complete lines of the last run, the most recent ones up to about
-    // 16 MiB of text; not to be read during a run.
+    // 4 MiB of text; not to be read during a run.
     std::vector<std::string> CapturedLines() const;
     // A second copy of the output kept by the caller, updated while a line
     // grows. Set before Start; nullptr detaches.

@@ -2,6 +2,7 @@
 #include "doscommand/DosCommand.h"
 #include "doscommand/DosThread.h"
 #include "doscommand/KeptLines.h"
+#include "base/ChildProcess.h"
 #include "base/CommandLine.h"
 #include "base/Sanitizers.h"
 #include "support/TestSupport.h"
@@ -717,6 +718,25 @@ private slots:
         runToEnd(runner, recorder, childLine({"fds", "session", "sleep", "100", "nice"}));
         QCOMPARE(runner.CapturedLines(),
                  (Strings{"fds 0 1 2", "session yes", "nice " + std::to_string(nice)}));
+    }
+
+    // Descriptors handed over land where asked, also when one of ours sits
+    // where another is to go.
+    void handedOverDescriptorsLandWhereAsked()
+    {
+        Platform::Pipe out = Platform::CreatePipe();
+        const Platform::UniqueFd nothing(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        const int write = out.WriteEnd.Get();
+        auto child = Platform::ChildProcess::Start(
+            kChild, {kChild, "fds"}, {{nothing.Get(), write}, {write, 1}, {write, 2}, {nothing.Get(), 0}}, 0);
+        QVERIFY(child);
+        out.WriteEnd.Reset();
+        std::string text;
+        char buffer[256];
+        for (ssize_t count; (count = ::read(out.ReadEnd.Get(), buffer, sizeof buffer)) > 0;)
+            text.append(buffer, std::size_t(count));
+        child->WaitForEnd();
+        QCOMPARE(text, "fds 0 1 2 " + std::to_string(write) + "\n");
     }
 
     // After many runs everything a run took is given back.

@@ -1,8 +1,11 @@
 #include "browser/HeadlessChromium.h"
 
+#include "base/Exceptions.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,30 +16,8 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
-
-namespace {
-
-// A pipe whose ends are above 4, so that handing them to the browser as its
-// descriptors 3 and 4 can never clash with them.
-void highPipe(int ends[2])
-{
-    int raw[2];
-    if (pipe2(raw, O_CLOEXEC) != 0)
-        throw BrowserError("cannot create a pipe");
-    for (int i = 0; i < 2; ++i) {
-        ends[i] = fcntl(raw[i], F_DUPFD_CLOEXEC, 5);
-        close(raw[i]);
-        if (ends[i] < 0)
-            throw BrowserError("cannot move a pipe end");
-    }
-}
-
-}  // namespace
 
 HeadlessChromium::HeadlessChromium(const QString& workFolder)
 {
@@ -44,14 +25,22 @@ HeadlessChromium::HeadlessChromium(const QString& workFolder)
     QDir().mkpath(profile);
     const QByteArray logPath = QDir(workFolder).filePath("chromium.log").toLocal8Bit();
 
-    int commands[2], replies[2];
-    highPipe(commands);
-    highPipe(replies);
+    Platform::Pipe commands, replies;
+    try {
+        commands = Platform::CreatePipe();
+        replies = Platform::CreatePipe();
+    } catch (const EInOutError&) {
+        throw BrowserError("cannot create a pipe");
+    }
+    const Platform::UniqueFd nothing(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const Platform::UniqueFd log(open(logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!nothing.Valid() || !log.Valid())
+        throw BrowserError("cannot open the browser's log " + logPath.toStdString());
 
-    const QList<QByteArray> arguments = {
+    const std::vector<std::string> arguments = {
         "/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
         "--no-first-run", "--disable-background-networking", "--disable-component-update", "--disable-sync",
-        "--user-data-dir=" + profile.toLocal8Bit(), "--remote-debugging-pipe",
+        "--user-data-dir=" + QFile::encodeName(profile).toStdString(), "--remote-debugging-pipe",
         "--hide-scrollbars", "--mute-audio",
         // A page that opens a window goes on running at full speed behind it.
         "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
@@ -59,35 +48,17 @@ HeadlessChromium::HeadlessChromium(const QString& workFolder)
         // Nothing beyond loopback: every other address goes to a proxy that
         // is not there, so a page that needs the network fails here.
         "--proxy-server=http://127.0.0.1:9", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"};
-    std::vector<char*> argv;
-    for (const QByteArray& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.constData()));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_adddup2(&actions, commands[0], 3);
-    posix_spawn_file_actions_adddup2(&actions, replies[1], 4);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    close(commands[0]);
-    close(replies[1]);
-    toBrowser = commands[1];
-    fromBrowser = replies[0];
-    if (spawned != 0) {
-        pid = -1;
-        close(toBrowser);
-        close(fromBrowser);
+    // The remote-debugging pipe is the browser's descriptors 3 (commands)
+    // and 4 (replies).
+    std::optional<Platform::ChildProcess> started = Platform::ChildProcess::Start(
+        arguments[0], arguments,
+        {{nothing.Get(), 0}, {log.Get(), 1}, {log.Get(), 2}, {commands.ReadEnd.Get(), 3}, {replies.WriteEnd.Get(), 4}},
+        0);
+    if (!started)
         throw BrowserError("cannot start /usr/bin/chromium");
-    }
+    browser.emplace(std::move(*started));
+    toBrowser = commands.WriteEnd.Release();
+    fromBrowser = replies.ReadEnd.Release();
     fcntl(fromBrowser, F_SETFL, fcntl(fromBrowser, F_GETFL) | O_NONBLOCK);
     readable = std::make_unique<QSocketNotifier>(fromBrowser, QSocketNotifier::Read);
     QObject::connect(readable.get(), &QSocketNotifier::activated, [this] { readMessages(); });
@@ -95,7 +66,7 @@ HeadlessChromium::HeadlessChromium(const QString& workFolder)
 
 HeadlessChromium::~HeadlessChromium()
 {
-    if (pid > 0) {
+    if (browser) {
         if (!closed) {
             try {
                 Call("Browser.close", {}, {}, 5000);
@@ -109,15 +80,14 @@ HeadlessChromium::~HeadlessChromium()
         QElapsedTimer clock;
         clock.start();
         siginfo_t info{};
-        while (waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0 &&
+        while (waitid(P_PID, id_t(browser->Pid()), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0 &&
                clock.elapsed() < 5000) {
             QEventLoop loop;
             QTimer::singleShot(20, &loop, &QEventLoop::quit);
             loop.exec();
         }
-        kill(-pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
+        browser->KillGroup();
+        browser->WaitForEnd();
     }
     if (toBrowser >= 0)
         close(toBrowser);

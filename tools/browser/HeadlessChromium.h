@@ -5,6 +5,8 @@
 // goes on answering the browser).
 #pragma once
 
+#include "base/ChildProcess.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QSize>
@@ -15,8 +17,6 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
-
-#include <sys/types.h>
 
 class QImage;
 class QPoint;
@@ -53,7 +53,7 @@ public:
 private:
     void readMessages();
 
-    pid_t pid = -1;
+    std::optional<Platform::ChildProcess> browser;
     int toBrowser = -1;
     int fromBrowser = -1;
     std::unique_ptr<QSocketNotifier> readable;

@@ -1,30 +1,22 @@
 #include "Launch.h"
 
+#include "base/ChildProcess.h"
 #include "base/Descriptors.h"
 #include "base/Exceptions.h"
 
 #include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace Conv {
 
 namespace {
 
-// argv for exec: pointers into arguments, which must outlive the result.
-std::vector<char*> argumentVector(const std::string& program, const std::vector<std::string>& arguments)
+std::vector<std::string> withName(const std::string& program, const std::vector<std::string>& arguments)
 {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    return argv;
+    std::vector<std::string> all{program};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return all;
 }
 
 }  // namespace
@@ -39,25 +31,18 @@ std::optional<Captured> RunCapturingOutput(const std::string& program,
         errno = error.ErrorCode;
         return std::nullopt;
     }
+    const Platform::UniqueFd nothing(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!nothing.Valid())
+        return std::nullopt;
 
-    std::vector<char*> argv = argumentVector(program, arguments);
-    const pid_t parent = ::getpid();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // The probe ends with conv, also when conv is killed; should conv be
-        // gone already, it goes at once. (conv has one thread: its child may
-        // do more than a child of a threaded program could.)
-        const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && ::getppid() == parent && input >= 0 &&
-            ::dup2(input, STDIN_FILENO) == STDIN_FILENO &&
-            ::dup2(pipe.WriteEnd.Get(), STDOUT_FILENO) == STDOUT_FILENO) {
-            ::execv(program.c_str(), argv.data());
-            std::fprintf(stderr, "conv: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
-        }
-        ::_exit(127);
-    }
+    // Started as the program's runner starts its children: the probe ends
+    // with conv, also when conv is killed.
+    std::optional<Platform::ChildProcess> child = Platform::ChildProcess::Start(
+        program, withName(program, arguments),
+        {{nothing.Get(), STDIN_FILENO}, {pipe.WriteEnd.Get(), STDOUT_FILENO}, {STDERR_FILENO, STDERR_FILENO}},
+        0);
     pipe.WriteEnd.Reset();
-    if (child < 0)
+    if (!child)
         return std::nullopt;
 
     Captured result;
@@ -69,19 +54,15 @@ std::optional<Captured> RunCapturingOutput(const std::string& program,
         else if (count == 0 || errno != EINTR)
             break;
     }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR)
-            return std::nullopt;
-    }
-    if (WIFEXITED(status))
-        result.ExitStatus = WEXITSTATUS(status);
+    child->WaitForEnd();
+    result.ExitStatus = child->ExitCode().value_or(-1);
     return result;
 }
 
 void ReplaceProcess(const std::string& program, const std::vector<std::string>& arguments)
 {
-    std::vector<char*> argv = argumentVector(program, arguments);
+    const std::vector<std::string> all = withName(program, arguments);
+    std::vector<char*> argv = Platform::ArgumentVector(all);
     ::execv(program.c_str(), argv.data());
 }
 

@@ -10,12 +10,13 @@
 namespace Conv {
 
 struct Captured {
-    int ExitStatus = -1;  // -1 when the child did not exit normally
+    int ExitStatus = -1;  // 128 plus the signal that ended it; -1 when its end could not be read
     std::string Output;
 };
 
 // Runs program with its standard input on /dev/null and its standard output
-// read into the result; its standard error is ours.
+// read into the result; its standard error is ours. Empty when it cannot be
+// started, errno saying why.
 std::optional<Captured> RunCapturingOutput(const std::string& program,
                                            const std::vector<std::string>& arguments);
 
