@@ -119,6 +119,10 @@ void TestConv::initTestCase()
     // lowest settings to stay within twice the size.
     makeClip("squeezed.mp4", picture("320x240", 3) + tone(48000, 3),
              {"-c:v", "libx264", "-crf", "51", "-c:a", "aac", "-b:a", "16k", "-ac", "1"});
+    // Twice the frame rate cap, from a decoder that cannot decode smaller.
+    makeClip("fast.mp4",
+             QStringList{"-f", "lavfi", "-i", "testsrc2=size=640x480:rate=60:duration=3"} + tone(44100, 3),
+             {"-c:v", "libx264", "-preset", "veryfast", "-c:a", "aac"});
     makeClip("long.avi",
              QStringList{"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=20"} + tone(48000, 20),
              {"-c:v", "mpeg4", "-q:v", "4", "-c:a", "mp2", "-b:a", "128k"});
@@ -134,6 +138,7 @@ void TestConv::converts_data()
     QTest::newRow("wide, 32 kHz") << "wide.mov" << 22050;
     QTest::newRow("8 kHz") << "telephone.avi" << 11025;
     QTest::newRow("squeezed") << "squeezed.mp4" << 22050;
+    QTest::newRow("H.264 at 60 fps") << "fast.mp4" << 44100;
 }
 
 void TestConv::converts()

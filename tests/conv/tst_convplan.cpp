@@ -47,6 +47,8 @@ private slots:
     void readProbe();
     void chooseSettings_data();
     void chooseSettings();
+    void decoderReduction_data();
+    void decoderReduction();
     void ffmpegArguments();
 };
 
@@ -116,13 +118,18 @@ void TestConvPlan::readProbe()
     const std::string output =
         "stream|index=0|codec_type=video|disposition:attached_pic=1\n"
         "stream|index=1|codec_type=audio|sample_rate=48000|channels=6|disposition:attached_pic=0\n"
-        "stream|index=2|codec_type=video|disposition:attached_pic=0\n"
+        "stream|index=2|codec_name=mpeg4|codec_type=video|width=640|height=480|avg_frame_rate=30000/1001|"
+        "disposition:attached_pic=0\n"
         "stream|index=3|codec_type=audio|sample_rate=22050|channels=1|disposition:attached_pic=0\n"
         "format|duration=12.500000\n";
     InputFacts read = ReadProbe(output, 1234);
     QCOMPARE(read.SizeBytes, qint64(1234));
     QCOMPARE(read.DurationSeconds, 12.5);
     QCOMPARE(read.VideoStream, 2);
+    QCOMPARE(read.VideoCodec, "mpeg4");
+    QCOMPARE(read.Width, 640);
+    QCOMPARE(read.Height, 480);
+    QVERIFY(qAbs(read.FrameRate - 29.97) < 0.01);
     QCOMPARE(read.AudioStream, 1);
     QCOMPARE(read.SampleRate, 48000);
     QCOMPARE(read.Channels, 6);
@@ -130,6 +137,7 @@ void TestConvPlan::readProbe()
     read = ReadProbe("stream|index=0|codec_type=video|disposition:attached_pic=0\nformat|duration=N/A\n", 10);
     QCOMPARE(read.DurationSeconds, 0.0);
     QCOMPARE(read.AudioStream, -1);
+    QCOMPARE(read.FrameRate, 0.0);
 }
 
 void TestConvPlan::chooseSettings_data()
@@ -176,6 +184,38 @@ void TestConvPlan::chooseSettings()
     QTEST(settings.MaxFps, "maxFps");
 }
 
+void TestConvPlan::decoderReduction_data()
+{
+    QTest::addColumn<QString>("codec");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("reduction");
+
+    QTest::newRow("camera MPEG-4") << "mpeg4" << 640 << 480 << 1;
+    QTest::newRow("wide, just twice as high") << "mpeg4" << 640 << 360 << 1;
+    QTest::newRow("HD MPEG-2") << "mpeg2video" << 1920 << 1080 << 2;
+    QTest::newRow("huge, three at most") << "wmv2" << 4096 << 4096 << 3;
+    QTest::newRow("under twice the frame") << "mpeg4" << 478 << 480 << 0;
+    QTest::newRow("H.264 cannot") << "h264" << 1920 << 1080 << 0;
+    QTest::newRow("size unknown") << "mpeg4" << 0 << 0 << 0;
+}
+
+void TestConvPlan::decoderReduction()
+{
+    QFETCH(QString, codec);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    InputFacts input = facts(1000000, 10, 0, 0);
+    input.VideoCodec = codec.toStdString();
+    input.Width = width;
+    input.Height = height;
+    const int reduction = DecoderReduction(Request{}, input);
+    QTEST(reduction, "reduction");
+    const auto arguments = FfmpegArguments(Request{}, input, ChooseSettings(input));
+    // ffmpeg refuses to open a decoder asked for more than it can do.
+    QCOMPARE(contains(arguments, "-lowres"), reduction > 0);
+}
+
 void TestConvPlan::ffmpegArguments()
 {
     Request request;
@@ -197,6 +237,16 @@ void TestConvPlan::ffmpegArguments()
     QVERIFY(contains(arguments, "-n"));
     QVERIFY(!contains(arguments, "-y"));
     QVERIFY(!contains(arguments, "libmp3lame"));
+
+    // Frames past the cap are dropped before they are scaled.
+    InputFacts fast = silent;
+    fast.FrameRate = 60;
+    const auto filters = [](const std::vector<std::string>& list) {
+        return *(std::find(list.begin(), list.end(), "-vf") + 1);
+    };
+    QVERIFY(filters(FfmpegArguments(request, fast, ChooseSettings(fast))).starts_with("fps=30,scale="));
+    fast.FrameRate = 30;
+    QVERIFY(filters(FfmpegArguments(request, fast, ChooseSettings(fast))).starts_with("scale="));
 }
 
 OZ_TEST_MAIN(TestConvPlan)

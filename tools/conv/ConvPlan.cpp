@@ -27,6 +27,19 @@ bool parseFrameSize(const std::string& text, int& width, int& height)
            height % 2 == 0;
 }
 
+// "30000/1001" as a number; 0 for "0/0" and anything unreadable.
+double parseRate(const std::string& text)
+{
+    const auto slash = text.find('/');
+    int numerator = 0;
+    int denominator = 1;
+    if (!parseInt(text.substr(0, slash), numerator) ||
+        (slash != std::string::npos && !parseInt(text.substr(slash + 1), denominator)) || numerator <= 0 ||
+        denominator <= 0)
+        return 0;
+    return static_cast<double>(numerator) / denominator;
+}
+
 }  // namespace
 
 std::variant<Request, UsageError> ParseArguments(const std::vector<std::string>& arguments)
@@ -79,7 +92,8 @@ std::vector<std::string> ProbeArguments(const std::string& input)
     return {"-v",
             "error",
             "-show_entries",
-            "stream=index,codec_type,sample_rate,channels:stream_disposition=attached_pic:format=duration",
+            "stream=index,codec_type,codec_name,width,height,avg_frame_rate,sample_rate,channels:"
+            "stream_disposition=attached_pic:format=duration",
             "-of",
             "compact",
             "file:" + input};
@@ -99,7 +113,11 @@ InputFacts ReadProbe(const std::string& probeOutput, std::int64_t sizeBytes)
         int index = -1;
         int sampleRate = 0;
         int channels = 0;
+        int width = 0;
+        int height = 0;
+        double frameRate = 0;
         std::string type;
+        std::string codec;
         bool attachedPicture = false;
         while (std::getline(fields, field, '|')) {
             const auto equals = field.find('=');
@@ -111,6 +129,14 @@ InputFacts ReadProbe(const std::string& probeOutput, std::int64_t sizeBytes)
                 parseInt(value, index);
             else if (key == "codec_type")
                 type = value;
+            else if (key == "codec_name")
+                codec = value;
+            else if (key == "width")
+                parseInt(value, width);
+            else if (key == "height")
+                parseInt(value, height);
+            else if (key == "avg_frame_rate")
+                frameRate = parseRate(value);
             else if (key == "sample_rate")
                 parseInt(value, sampleRate);
             else if (key == "channels")
@@ -125,6 +151,10 @@ InputFacts ReadProbe(const std::string& probeOutput, std::int64_t sizeBytes)
         // Cover art of an audio file is a "video" stream of one picture.
         if (type == "video" && !attachedPicture && facts.VideoStream < 0) {
             facts.VideoStream = index;
+            facts.VideoCodec = codec;
+            facts.Width = std::max(width, 0);
+            facts.Height = std::max(height, 0);
+            facts.FrameRate = frameRate;
         } else if (type == "audio" && facts.AudioStream < 0 && sampleRate > 0) {
             facts.AudioStream = index;
             facts.SampleRate = sampleRate;
@@ -204,17 +234,43 @@ Settings ChooseSettings(const InputFacts& facts)
     return settings;
 }
 
+int DecoderReduction(const Request& request, const InputFacts& facts)
+{
+    // ffmpeg's own decoders of these formats can decode at a half, a quarter
+    // or an eighth of the size, skipping most of the decoding work and most
+    // of the scaling after it.
+    static const std::string reducible[] = {"mpeg1video", "mpeg2video", "mpeg4",     "h263", "flv1",
+                                            "msmpeg4v1",  "msmpeg4v2",  "msmpeg4v3", "wmv1", "wmv2"};
+    if (std::find(std::begin(reducible), std::end(reducible), facts.VideoCodec) == std::end(reducible))
+        return 0;
+    // The reduced picture still covers the frame, so the scaler only shrinks it.
+    int level = 0;
+    while (level < 3 && facts.Width >> (level + 1) >= request.Width &&
+           facts.Height >> (level + 1) >= request.Height)
+        ++level;
+    return level;
+}
+
 std::vector<std::string> FfmpegArguments(const Request& request, const InputFacts& facts,
                                          const Settings& settings)
 {
     const std::string w = std::to_string(request.Width);
     const std::string h = std::to_string(request.Height);
     const std::string frameRatio = w + "/" + h;
+    const int reduction = DecoderReduction(request, facts);
+    // Frames beyond the cap are dropped before scaling rather than after:
+    // scaling a large picture costs more than encoding the small one.
+    std::string filters;
+    if (facts.FrameRate > settings.MaxFps + 1)
+        filters = "fps=" + std::to_string(settings.MaxFps) + ",";
     // Fit the picture into the frame by its display aspect, then pad it:
-    // a wide phone clip gets bars instead of being squeezed.
-    const std::string fit = "scale=w='if(gt(dar," + frameRatio + ")," + w + ",trunc(" + h +
-                            "*dar/2)*2)':h='if(gt(dar," + frameRatio + "),trunc(" + w + "/dar/2)*2," + h +
-                            ")',pad=" + w + ":" + h + ":(ow-iw)/2:(oh-ih)/2,setsar=1";
+    // a wide phone clip gets bars instead of being squeezed. Bicubic keeps
+    // a large reduction sharp; after the decoder's own reduction the rest is
+    // small, and lanczos wins back the detail that reduction softens.
+    filters += "scale=w='if(gt(dar," + frameRatio + ")," + w + ",trunc(" + h + "*dar/2)*2)':h='if(gt(dar," +
+               frameRatio + "),trunc(" + w + "/dar/2)*2," + h +
+               ")':flags=" + (reduction > 0 ? "lanczos" : "bicubic") + ",pad=" + w + ":" + h +
+               ":(ow-iw)/2:(oh-ih)/2,setsar=1";
     // A buffer of about a second holds the rate close to the mean all along,
     // so the file also stays small while it grows; at the lowest rates it
     // must still hold one whole key frame. The ceiling sits a hair above the
@@ -224,17 +280,19 @@ std::vector<std::string> FfmpegArguments(const Request& request, const InputFact
     const std::string ceiling = std::to_string(settings.VideoKbps * 1010);
     const std::string buffer = std::to_string(std::max(settings.VideoKbps, 64) * 1000);
 
-    std::vector<std::string> arguments = {"-hide_banner", "-nostdin",
-                                          "-stats",       request.Overwrite ? "-y" : "-n",
-                                          "-i",           "file:" + request.Input,
-                                          "-map",         "0:" + std::to_string(facts.VideoStream),
-                                          "-vf",          fit,
-                                          "-c:v",         "flv",
-                                          "-b:v",         video,
-                                          "-maxrate",     ceiling,
-                                          "-bufsize",     buffer,
-                                          "-g",           std::to_string(settings.KeyframeInterval),
-                                          "-fpsmax",      std::to_string(settings.MaxFps)};
+    std::vector<std::string> arguments = {"-hide_banner", "-nostdin", "-stats",
+                                          request.Overwrite ? "-y" : "-n"};
+    if (reduction > 0)
+        arguments.insert(arguments.end(), {"-lowres", std::to_string(reduction)});
+    // The deblocking filter smooths block edges that a picture shrunk to half
+    // its size or less no longer shows; skipping it saves about an eighth of
+    // H.264's decoding. Decoders without one ignore the option.
+    if (facts.Width >= 2 * request.Width && facts.Height >= 2 * request.Height)
+        arguments.insert(arguments.end(), {"-skip_loop_filter", "all"});
+    arguments.insert(arguments.end(),
+                     {"-i", "file:" + request.Input, "-map", "0:" + std::to_string(facts.VideoStream), "-vf",
+                      filters, "-c:v", "flv", "-b:v", video, "-maxrate", ceiling, "-bufsize", buffer, "-g",
+                      std::to_string(settings.KeyframeInterval), "-fpsmax", std::to_string(settings.MaxFps)});
     if (settings.AudioKbps > 0) {
         arguments.insert(arguments.end(),
                          {"-map", "0:" + std::to_string(facts.AudioStream), "-c:a", "libmp3lame", "-b:a",

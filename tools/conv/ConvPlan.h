@@ -32,6 +32,10 @@ struct InputFacts {
     std::int64_t SizeBytes = 0;
     double DurationSeconds = 0;  // 0 when unknown
     int VideoStream = -1;        // stream index, -1 when none
+    std::string VideoCodec;      // the decoder's name, as ffprobe gives it
+    int Width = 0;               // coded picture size; 0 when unknown
+    int Height = 0;
+    double FrameRate = 0;  // average frames a second; 0 when unknown
     int AudioStream = -1;
     int SampleRate = 0;
     int Channels = 0;
@@ -56,6 +60,11 @@ struct Settings {
 // below twice the input's size, which is where the program gives up on a
 // conversion.
 Settings ChooseSettings(const InputFacts& facts);
+
+// How many halvings of the picture size to ask of the decoder (its
+// "lowres"): 0 for decoders that cannot, or when the input is not at least
+// twice the frame's size in both directions.
+int DecoderReduction(const Request& request, const InputFacts& facts);
 
 std::vector<std::string> FfmpegArguments(const Request& request, const InputFacts& facts,
                                          const Settings& settings);
