@@ -1,6 +1,7 @@
 #include "app/Preview.h"
-#include "app/PublishCommand.h"
 #include "app/ProgramWindows.h"
+#include "app/PublishCommand.h"
+#include "app/PublishWindow.h"
 #include "platform/Application.h"
 
 int main(int argc, char* argv[])
@@ -12,5 +13,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("ombrix-zudodira"));
     if (IsPreviewCommand(argc, argv))
         return RunPreview(application);
+    if (IsPublishWindowCommand(argc, argv))
+        return RunPublishWindow(application);
     return RunProgram(application, QApplication::arguments());
 }
