@@ -3,12 +3,14 @@
 // them up before the server sees them.
 #include "app/Preview.h"
 #include "app/PublishWindow.h"
+#include "support/SiteServers.h"
 #include "support/TestSupport.h"
 
 #include <QClipboard>
 #include <QDirIterator>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSettings>
 
 #include <QDir>
@@ -255,6 +257,45 @@ private slots:
         QCOMPARE(files, (QStringList{"flv_player_320x240.swf", "flvs/holiday.flv", "mine.html", "ruffle/ruffle.js"}));
         writeFile("html/SitePage.html", sitePage("holiday"));
         window->close();
+    }
+
+    // The engine's question about an unknown server key comes to the user
+    // from its worker, by its fingerprint: "No" sends nothing, "Yes" trusts
+    // the key from then on.
+    void hostKeyQuestionFromTheEngine()
+    {
+        QTemporaryDir work;
+        SiteServers servers(work.filePath("servers"));
+        QString error;
+        QVERIFY2(servers.Start(&error), qPrintable(error));
+        const QByteArray home = qgetenv("HOME");
+        qputenv("HOME", servers.Home().toLocal8Bit());
+        const auto restoreHome = qScopeGuard([&] { qputenv("HOME", home); });
+        DialogRecorder recorder;
+        TPublishWindow window;
+        window.show();
+        Control<QLineEdit>(&window, "Edit1")->setText(servers.Destination("asked"));
+        Control<QRadioButton>(&window, "RadioButton1")->setChecked(true);
+        Control<QLineEdit>(&window, "Edit2")->setText(servers.KeyFile());
+        Control<QLineEdit>(&window, "Edit5")->setText("holiday.html");
+        for (const int answer : {1, 0, -1}) {  // "No", "Yes", not asked again
+            recorder.Choices.clear();
+            recorder.Messages.clear();
+            recorder.OnChoice = [&](const Dialogs::ChoiceRequest& request) {
+                return request.Answers.front() == "Yes" ? answer : 2;
+            };
+            QTest::mouseClick(Control<QPushButton>(&window, "Button3"), Qt::LeftButton);
+            QVERIFY(WaitFor([&] { return !window.Publishing(); }, 120000));
+            const bool asked = !recorder.Choices.empty() && recorder.Choices.front().Answers.front() == "Yes";
+            QCOMPARE(asked, answer >= 0);
+            if (asked)
+                QVERIFY2(recorder.Choices.front().Text.find(servers.HostKeyFingerprint().toStdString()) !=
+                             std::string::npos,
+                         recorder.Choices.front().Text.c_str());
+            QVERIFY2(recorder.Messages.size() == size_t(answer == 1 ? 1 : 0),
+                     recorder.Messages.empty() ? "no message" : recorder.Messages.front().Text.c_str());
+            QCOMPARE(QFile::exists(servers.SiteFolder() + "/asked/holiday.html"), answer != 1);
+        }
     }
 
     void theWindowShowsTheAddressOpensItAndStopsTheServer()
