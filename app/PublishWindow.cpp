@@ -270,14 +270,14 @@ void TPublishWindow::Button3Click()
     ui->Edit5->setText(request.PageName);
     SaveSettings();
 
+    if (pendingAnswer)
+        pendingAnswer->Drop();
+    pendingAnswer = std::make_shared<PendingAnswer>();
     publisher = std::make_unique<Publish::Publisher>();
     connect(publisher.get(), &Publish::Publisher::ProgressChanged, this,
             [this](const Publish::Progress& progress) { Guarded([&] { PublishProgress(progress); })(); });
     connect(publisher.get(), &Publish::Publisher::Finished, this,
             [this](const Publish::Result& result) { Guarded([&] { PublishFinished(result); })(); });
-    if (pendingAnswer)
-        pendingAnswer->Drop();
-    pendingAnswer = std::make_shared<PendingAnswer>();
     publishing = true;
     ui->ProgressBar1->setValue(0);
     ui->Label5->setText("Starting...");

@@ -296,7 +296,8 @@ private slots:
                                     "Player\" first, then start the preview again.",
                                     "There is no player page to publish yet. Convert a clip and press \"Generate "
                                     "Player\" first, then publish again.",
-                                    "Please enter where to publish: an SFTP address or a folder."})
+                                    "Please enter where to publish: an SFTP address or a folder.",
+                                    "Please choose your SSH key file."})
             QTest::newRow(message) << QString() << message << false;
         QTest::newRow("error box") << QString()
                                    << "Cannot open \"/home/me/Ombrix Zudodira/html/flvs/my_clip.flv\": No such file "
