@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -122,6 +123,8 @@ public:
         process.setStandardInputFile(QProcess::nullDevice());
         process.setStandardOutputFile(log, QIODevice::Append);
         process.setStandardErrorFile(log, QIODevice::Append);
+        // Gone with the test, even when it crashes.
+        process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     }
     ~ServerProcess() { Stop(); }
     ServerProcess(const ServerProcess&) = delete;
@@ -134,12 +137,6 @@ public:
     }
     bool Running() const { return process.state() == QProcess::Running; }
     pid_t Pid() const { return pid_t(process.processId()); }
-    QString Failure()
-    {
-        process.waitForFinished(0);
-        return QString("exit code %1").arg(process.exitCode());
-    }
-
     void Stop()
     {
         if (process.state() == QProcess::NotRunning)
@@ -366,8 +363,13 @@ bool SiteServers::Start(QString* error)
         return false;
     }
 
-    agent = std::make_unique<ServerProcess>("ssh-agent", QStringList{"-D", "-a", AgentSocket()},
-                                            path("agent.log"), QProcessEnvironment::systemEnvironment());
+    // ssh-agent is set-group-id, which clears the signal the others get at
+    // the test's end; as the parent of the command it is given, it ends with
+    // that command, which gets the signal.
+    agent = std::make_unique<ServerProcess>(
+        "ssh-agent",
+        QStringList{"-a", AgentSocket(), "setpriv", "--pdeathsig", "KILL", "--", "sleep", "infinity"},
+        path("agent.log"), QProcessEnvironment::systemEnvironment());
     if (!agent->Start() ||
         !WaitFor([&] { return QFile::exists(AgentSocket()) || !agent->Running(); }, StartMs) ||
         !agent->Running()) {
