@@ -72,6 +72,9 @@ public:
     // over every session so far.
     QStringList WrittenFiles() const;
 
+    // The paths nginx was asked for, in order ("/folder/page.html").
+    QStringList WebRequests() const;
+
 private:
     bool makeKey(const QString& path, QString* error);
     bool writeSshConfig(QString* error);
