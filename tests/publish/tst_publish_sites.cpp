@@ -211,6 +211,7 @@ private slots:
         if (login == "key")
             arguments << "--key" << servers->KeyFile();
         const qsizetype before = servers->WrittenFiles().size();
+        const qsizetype requestsBefore = servers->WebRequests().size();
         const CommandResult first = publish(arguments);
         QVERIFY2(first.ExitCode == 0, qPrintable(first.Err));
         QCOMPARE(first.Out.trimmed(), servers->WebAddress(folder + "/holiday.html"));
@@ -226,6 +227,12 @@ private slots:
             const QString source = file == "holiday.html" ? "SitePage.html" : file;
             QVERIFY2(ReadFile(site + file) == ReadFile(html + source), qPrintable(file));
         }
+
+        // The command's own check fetched the page and what it loads from nginx.
+        const QStringList fetched = servers->WebRequests().mid(requestsBefore);
+        for (const char* file :
+             {"holiday.html", "flv_player_320x240.swf", "flvs/holiday.flv", "ruffle/ruffle.js"})
+            QVERIFY2(fetched.contains("/" + folder + "/" + QString(file)), qPrintable(fetched.join(' ')));
 
         checkInBrowser(first.Out.trimmed());
         if (QTest::currentTestFailed() || login.isEmpty())

@@ -8,11 +8,15 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <cstring>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace TestSupport {
@@ -49,6 +53,25 @@ bool accepts(int port)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(quint16(port));
+    const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(s);
+    return connected;
+}
+
+// The agent's socket exists a moment before it listens.
+bool listening(const QString& socketPath)
+{
+    const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = socketPath.toLocal8Bit();
+    if (size_t(name.size()) >= sizeof address.sun_path) {
+        ::close(s);
+        return false;
+    }
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
     const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(s);
     return connected;
@@ -122,6 +145,8 @@ public:
         process.setStandardInputFile(QProcess::nullDevice());
         process.setStandardOutputFile(log, QIODevice::Append);
         process.setStandardErrorFile(log, QIODevice::Append);
+        // Gone with the test, even when it crashes.
+        process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     }
     ~ServerProcess() { Stop(); }
     ServerProcess(const ServerProcess&) = delete;
@@ -134,12 +159,6 @@ public:
     }
     bool Running() const { return process.state() == QProcess::Running; }
     pid_t Pid() const { return pid_t(process.processId()); }
-    QString Failure()
-    {
-        process.waitForFinished(0);
-        return QString("exit code %1").arg(process.exitCode());
-    }
-
     void Stop()
     {
         if (process.state() == QProcess::NotRunning)
@@ -366,10 +385,14 @@ bool SiteServers::Start(QString* error)
         return false;
     }
 
-    agent = std::make_unique<ServerProcess>("ssh-agent", QStringList{"-D", "-a", AgentSocket()},
-                                            path("agent.log"), QProcessEnvironment::systemEnvironment());
-    if (!agent->Start() ||
-        !WaitFor([&] { return QFile::exists(AgentSocket()) || !agent->Running(); }, StartMs) ||
+    // ssh-agent is set-group-id, which clears the signal the others get at
+    // the test's end; as the parent of the command it is given, it ends with
+    // that command, which gets the signal.
+    agent = std::make_unique<ServerProcess>(
+        "ssh-agent",
+        QStringList{"-a", AgentSocket(), "setpriv", "--pdeathsig", "KILL", "--", "sleep", "infinity"},
+        path("agent.log"), QProcessEnvironment::systemEnvironment());
+    if (!agent->Start() || !WaitFor([&] { return listening(AgentSocket()) || !agent->Running(); }, StartMs) ||
         !agent->Running()) {
         *error = "ssh-agent did not start: " + QString::fromLocal8Bit(ReadFile(path("agent.log")));
         return false;
@@ -472,6 +495,18 @@ QStringList SiteServers::WrittenFiles() const
             written << match.captured(1);
     }
     return written;
+}
+
+QStringList SiteServers::WebRequests() const
+{
+    QStringList requested;
+    static const QRegularExpression request(R"re("[A-Z]+ (\S+) HTTP/)re");
+    for (const QByteArray& line : ReadFile(path("web/access.log")).split('\n')) {
+        const auto match = request.match(QString::fromLocal8Bit(line));
+        if (match.hasMatch())
+            requested << match.captured(1);
+    }
+    return requested;
 }
 
 }  // namespace TestSupport

@@ -17,7 +17,8 @@ class ServerProcess;
 
 class SiteServers {
 public:
-    // folder: an empty folder of the test's own; everything lives in it.
+    // folder: an empty folder of the test's own, its path free of blanks and
+    // quotes (it goes into the servers' configuration); everything lives in it.
     explicit SiteServers(const QString& folder);
     ~SiteServers();
     SiteServers(const SiteServers&) = delete;
@@ -70,6 +71,9 @@ public:
     // The files the SFTP server wrote bytes into, absolute paths in order,
     // over every session so far.
     QStringList WrittenFiles() const;
+
+    // The paths nginx was asked for, in order ("/folder/page.html").
+    QStringList WebRequests() const;
 
 private:
     bool makeKey(const QString& path, QString* error);
