@@ -15,13 +15,12 @@
 
 namespace {
 
-// The page is shown as written, in a frame of the same origin, which Ruffle
-// takes over from the index page.
+// The site page is shown as written, in a frame: it loads Ruffle with its
+// own configuration, so the preview plays as visitors' browsers will.
 const char* const IndexPage = R"(<!doctype html>
-<html><head><meta charset="utf-8"><title>Ombrix Zudodira: player page</title>
-<script src="ruffle/ruffle.js"></script></head>
+<html><head><meta charset="utf-8"><title>Ombrix Zudodira: player page</title></head>
 <body style="margin:0">
-<iframe src="TempHtml.html" title="Player page" style="border:0;display:block;width:100%;height:100vh"></iframe>
+<iframe src="SitePage.html" title="Player page" style="border:0;display:block;width:100%;height:100vh"></iframe>
 </body></html>
 )";
 

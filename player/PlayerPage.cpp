@@ -90,3 +90,28 @@ std::string PlayerPageText(const PlayerPageSettings& settings)
     page += "</body> </html>\r\n";
     return page;
 }
+
+std::string RuffleConfig(const PlayerPageSettings& settings)
+{
+    // An overlay over a player that waits for its play button would hide it
+    // and eat the click. The 2D canvas draws these few shapes and a video
+    // everywhere; with WebGL on a computer without a graphics driver Ruffle
+    // opens a "hardware acceleration" notice over the player.
+    const bool autoStart = settings.AutoStart == "1";
+    return std::string("{autoplay: \"on\", splashScreen: false, unmuteOverlay: \"") +
+           (autoStart ? "visible" : "hidden") + "\", preferredRenderer: \"canvas\"}";
+}
+
+std::string SitePageText(const PlayerPageSettings& settings)
+{
+    // Ruffle reads its configuration when it meets the player, so it is set
+    // before Ruffle is loaded; a Ruffle the browser brings keeps its own
+    // object and takes the settings.
+    const std::string script =
+        "<script>(window.RufflePlayer = window.RufflePlayer || {}).config = " + RuffleConfig(settings) +
+        "; document.head.appendChild(Object.assign(document.createElement(\"script\"), "
+        "{src: \"ruffle/ruffle.js\"}));</script>\r\n";
+    std::string page = PlayerPageText(settings);
+    page.insert(page.find('\n') + 1, script);
+    return page;
+}

@@ -33,3 +33,14 @@ std::string PlayerVariables(const PlayerPageSettings& settings);
 
 // The whole page: four lines, each ended by CR LF.
 std::string PlayerPageText(const PlayerPageSettings& settings);
+
+// Ruffle's configuration for the player page, as a JavaScript object. The
+// movie always starts (no Ruffle splash, no Ruffle play button): with
+// autostart it plays at once, muted where the browser wants a click first,
+// under Ruffle's "click to unmute" overlay; without autostart it waits at the
+// player's own play button, whose click is also the one that lets sound play.
+std::string RuffleConfig(const PlayerPageSettings& settings);
+
+// The page for a web site: the page text with one script element after its
+// first line, which sets RuffleConfig and loads ruffle/ruffle.js beside it.
+std::string SitePageText(const PlayerPageSettings& settings);

@@ -125,6 +125,10 @@ void TForm3::Button1Click()
     Files::TTextFile page(Platform::ProgramFolder() + "html/TempHtml.html");
     page.Write(PlayerPageText(settings));
     page.Close();
+    // The same page ready for a web site, where no plug-in plays it.
+    Files::TTextFile sitePage(Platform::ProgramFolder() + "html/SitePage.html");
+    sitePage.Write(SitePageText(settings));
+    sitePage.Close();
     Dialogs::ShowMessage("Web page is built");
 }
 

@@ -23,21 +23,27 @@ struct Picture {
     QRgb rgb;
 };
 
-// Saves the player once its progress bar is a third of the way along.
+// Saves the player once its progress bar is a third of the way along, after
+// the visitor's click on Ruffle's unmute overlay.
 bool savePicture(PlayerSite& site, HeadlessChromium& browser, BrowserTab& tab, const Picture& picture,
                  const QDir& folder)
 {
     const PlayerPageSettings settings{
         PlayerSizes[picture.size], "clip.flv", "9", picture.color, "3", "1", "1", "Ombrix Zidad",
         "http://127.0.0.1/"};
-    if (!site.WritePage(PlayerPageText(settings)))
+    if (!site.WritePage(settings))
         return false;
-    tab.Open(site.HarnessUrl());
-    if (!tab.WaitForConsole("Loaded SWF", 30000))
+    tab.Open(site.PageUrl());
+    if (!browser.WaitUntil([&] { return FramedRuffleState(tab).Loaded; }, 30000))
         return false;
     const PlayerSize& size = PlayerSizes[picture.size];
     const swf::PlayerLayout layout = swf::LayoutPlayer(size);
-    QRect player;
+    QRect player = FramedPlayerRect(tab);
+    if (FramedRuffleState(tab).UnmuteOverlay) {
+        tab.Click(player.topLeft() + QPoint(layout.video.CenterX(), layout.video.CenterY()));
+        if (!browser.WaitUntil([&] { return !FramedRuffleState(tab).UnmuteOverlay; }, 10000))
+            return false;
+    }
     QImage shot;
     const bool playing = browser.WaitUntil(
         [&] {

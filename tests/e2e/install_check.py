@@ -130,7 +130,7 @@ def check_actions(folder, menu, out):
                 return answer.headers.get("Content-Type"), answer.read()
 
         index = fetch("")[1]
-        check(b'src="ruffle/ruffle.js"' in index and b'src="TempHtml.html"' in index,
+        check(b'src="SitePage.html"' in index,
               f"the index page is {index!r}")
         check(fetch("TempHtml.html")[1] == page, "the page was not served as written")
         check(fetch("ruffle/ruffle.js")[0] == "text/javascript", "ruffle.js is not served as a script")

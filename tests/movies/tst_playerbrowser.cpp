@@ -1,9 +1,12 @@
-// The player movies in a browser of today: the page the program writes,
+// The player movies in a browser of today: the site page the program writes,
 // served on loopback beside the movies and a clip converted by conv, opened in
-// Debian's headless Chromium with self-hosted Ruffle. Checks what a visitor
-// sees: the player at the page's size, buttons in the chosen colour, the
-// caption, the clip's frames after play, and the link's new window; and the
-// same through the program's own preview of its folder.
+// Debian's headless Chromium, at its default autoplay policy, with
+// self-hosted Ruffle. Checks what a visitor sees: the player at the page's
+// size, buttons in the chosen colour, the clip's frames with no click when it
+// starts by itself (muted behind Ruffle's unmute overlay where the browser
+// wants a click for sound) and after play otherwise, the caption, and the
+// link's new window; and the same through the program's own preview of its
+// folder.
 #include "browser/HeadlessChromium.h"
 #include "browser/PlayerSite.h"
 #include "player/PlayerPage.h"
@@ -60,25 +63,52 @@ class PlayerBrowserTest : public QObject {
     std::unique_ptr<PlayerSite> site;
     std::unique_ptr<HeadlessChromium> browser;
     std::unique_ptr<BrowserTab> tab;
-    QStringList rufflesWords;  // Ruffle's warnings and errors over all cases
+    QStringList rufflesWords;  // Ruffle's errors over all cases
+    bool veiled = false;       // the player is behind Ruffle's unmute overlay
+
+    // A colour of the player as the visitor sees it now.
+    QRgb seen(QRgb color) const { return veiled ? BehindUnmuteOverlay(color) : color; }
 
     // The player of the written page, loaded, checked for Ruffle's error
     // panel, and with its frame script run: its buttons show the colour.
     // Returns the player's top-left corner in the viewport.
     QPoint openPage(const PlayerPageSettings& settings, int sizeIndex, QRgb buttonColor)
     {
-        if (!site->WritePage(PlayerPageText(settings)))
+        if (!site->WritePage(settings))
             throw BrowserError("cannot write the page");
-        tab->Open(site->HarnessUrl());
-        if (!tab->WaitForConsole("Loaded SWF", 30000))
-            throw BrowserError("Ruffle did not load the movie:\n" + consoleText());
-        return checkPlayer(sizeIndex, buttonColor);
+        newTab();
+        tab->Open(site->PageUrl());
+        return checkPlayer(sizeIndex, buttonColor, settings.AutoStart == "1");
     }
 
-    // The framed player at its size, without Ruffle's error panel, its
-    // buttons in the colour; its top-left corner in the viewport.
-    QPoint checkPlayer(int sizeIndex, QRgb buttonColor)
+    // Each page in a tab of its own, as a new visitor's: no click on an
+    // earlier page counts as the one that lets sound play.
+    void newTab()
     {
+        if (tab) {
+            keepRuffleWords();
+            tab->Open("about:blank");
+        }
+        tab = std::make_unique<BrowserTab>(*browser, PlayerSite::Viewport());
+    }
+
+    // The player loaded at its size, without Ruffle's error panel, splash or
+    // play button, its buttons in the colour; its top-left corner in the
+    // viewport. Chromium wants a click before sound: a player that starts by
+    // itself plays muted behind Ruffle's unmute overlay, one that waits shows
+    // its own play button.
+    QPoint checkPlayer(int sizeIndex, QRgb buttonColor, bool autoStart)
+    {
+        RuffleState ruffle;
+        if (!browser->WaitUntil([&] { return (ruffle = FramedRuffleState(*tab)).Loaded; }, 30000))
+            throw BrowserError("Ruffle did not load the movie:\n" + consoleText());
+        if (ruffle.Splash || ruffle.PlayButton || ruffle.UnmuteOverlay != autoStart)
+            throw BrowserError(QString("Ruffle shows its splash %1, play button %2, unmute overlay %3")
+                                   .arg(ruffle.Splash)
+                                   .arg(ruffle.PlayButton)
+                                   .arg(ruffle.UnmuteOverlay)
+                                   .toStdString());
+        veiled = ruffle.UnmuteOverlay;
         const PlayerSize& size = PlayerSizes[sizeIndex];
         QRect player;
         browser->WaitUntil(
@@ -102,8 +132,8 @@ class PlayerBrowserTest : public QObject {
         QImage shot;
         const bool painted = waitForPicture(
             [&](const QImage& image) {
-                return near(image.pixel(playFace), buttonColor, 8) &&
-                       near(image.pixel(stopFace), buttonColor, 8);
+                return near(image.pixel(playFace), seen(buttonColor), 8) &&
+                       near(image.pixel(stopFace), seen(buttonColor), 8);
             },
             &shot, 30000);
         if (!painted)
@@ -111,6 +141,16 @@ class PlayerBrowserTest : public QObject {
                 ("buttons are " + hex(shot.pixel(playFace)) + " and " + hex(shot.pixel(stopFace)))
                     .toStdString());
         return player.topLeft();
+    }
+
+    // The visitor's click on Ruffle's unmute overlay, at a point of the
+    // player: the overlay goes.
+    void unveil(const QPoint& at)
+    {
+        tab->Click(at);
+        if (!browser->WaitUntil([&] { return !FramedRuffleState(*tab).UnmuteOverlay; }, 10000))
+            throw BrowserError("the unmute overlay stays after a click");
+        veiled = false;
     }
 
     // Waits until a screenshot satisfies the check; the last one is kept.
@@ -129,7 +169,7 @@ class PlayerBrowserTest : public QObject {
     void keepRuffleWords()
     {
         for (const QString& line : tab->ConsoleLines()) {
-            if ((line.contains("WARN") || line.contains("ERROR") || line.startsWith("exception")) &&
+            if ((line.contains("ERROR") || line.startsWith("exception")) &&
                 !rufflesWords.contains(line))
                 rufflesWords << line;
         }
@@ -155,7 +195,7 @@ private slots:
         try {
             browser = std::make_unique<HeadlessChromium>(work.filePath("browser"));
             browser->Call("Target.setDiscoverTargets", {{"discover", true}});
-            tab = std::make_unique<BrowserTab>(*browser, PlayerSite::Viewport());
+            newTab();
         } catch (const BrowserError& failure) {
             QFAIL(failure.what());
         }
@@ -232,13 +272,30 @@ private slots:
         try {
             const QPoint origin = openPage(settings, size, expectedColor);
             auto at = [&](int x, int y) { return origin + QPoint(x, y); };
-            const QPoint videoTop = at(layout.video.CenterX(), layout.video.y + layout.video.height / 4);
-            const QPoint videoBottom =
-                at(layout.video.CenterX(), layout.video.y + 3 * layout.video.height / 4);
+            // Left of the unmute overlay's icon, which takes the middle half.
+            const int videoX = layout.video.x + layout.video.width / 8;
+            const QPoint videoTop = at(videoX, layout.video.y + layout.video.height / 4);
+            const QPoint videoBottom = at(videoX, layout.video.y + 3 * layout.video.height / 4);
             const QPoint progressStart = at(layout.progress.x + 2, layout.progress.CenterY());
 
             QImage shot = tab->Screenshot();
+            if (autoStart != "1") {
+                QVERIFY2(!near(shot.pixel(videoTop), ClipTop), "the clip plays before the play button");
+                tab->Click(at(layout.playButton.CenterX(), layout.playButton.CenterY()));
+            }
+            const bool playing = waitForPicture(
+                [&](const QImage& image) {
+                    return near(image.pixel(videoTop), seen(ClipTop)) &&
+                           near(image.pixel(videoBottom), seen(ClipBottom));
+                },
+                &shot, 20000);
+            QVERIFY2(playing,
+                     qPrintable("video area shows " + hex(shot.pixel(videoTop)) + " over " +
+                                hex(shot.pixel(videoBottom)) + "\n" + QString::fromStdString(consoleText())));
+            if (autoStart == "1")
+                unveil(at(layout.video.CenterX(), layout.video.CenterY()));
 
+            shot = tab->Screenshot();
             int captionPixels = 0;
             const swf::Box& line = layout.caption;
             for (int y = line.y; y < line.y + line.height; ++y) {
@@ -252,18 +309,6 @@ private slots:
             else
                 QCOMPARE(captionPixels, 0);
 
-            if (autoStart != "1") {
-                QVERIFY2(!near(shot.pixel(videoTop), ClipTop), "the clip plays before the play button");
-                tab->Click(at(layout.playButton.CenterX(), layout.playButton.CenterY()));
-            }
-            const bool playing = waitForPicture(
-                [&](const QImage& image) {
-                    return near(image.pixel(videoTop), ClipTop) && near(image.pixel(videoBottom), ClipBottom);
-                },
-                &shot, 20000);
-            QVERIFY2(playing,
-                     qPrintable("video area shows " + hex(shot.pixel(videoTop)) + " over " +
-                                hex(shot.pixel(videoBottom)) + "\n" + QString::fromStdString(consoleText())));
             // The bar fills from the left as the clip plays against clipLength.
             const bool progressing = waitForPicture(
                 [&](const QImage& image) { return near(image.pixel(progressStart), expectedColor, 8); },
@@ -303,11 +348,13 @@ private slots:
         for (const QString& file : files)
             QVERIFY2(QFile::copy(build.filePath(file), program.filePath(file)), qPrintable(file));
         QVERIFY(QFile::copy(site->HtmlFolder() + "/flvs/clip.flv", program.filePath("html/flvs/clip.flv")));
-        QFile page(program.filePath("html/TempHtml.html"));
-        QVERIFY(page.open(QIODevice::WriteOnly));
-        page.write(QByteArray::fromStdString(
-            PlayerPageText(pageSettings(2, "FF8000", "1", "1", "http://a.example/"))));
-        page.close();
+        const PlayerPageSettings settings = pageSettings(2, "FF8000", "1", "1", "http://a.example/");
+        for (const auto& [name, text] : {std::pair{"html/TempHtml.html", PlayerPageText(settings)},
+                                         std::pair{"html/SitePage.html", SitePageText(settings)}}) {
+            QFile page(program.filePath(name));
+            QVERIFY(page.open(QIODevice::WriteOnly));
+            page.write(QByteArray::fromStdString(text));
+        }
 
         QProcess preview;
         preview.start(program.filePath("ombrix-zudodira"), {"--preview"});
@@ -316,16 +363,16 @@ private slots:
         QVERIFY2(address.startsWith("http://127.0.0.1:"), qPrintable(address));
         const swf::PlayerLayout layout = swf::LayoutPlayer(PlayerSizes[2]);
         try {
+            newTab();
             tab->Open(address);
-            const QPoint origin = checkPlayer(2, 0xFF8000);
-            const QPoint top =
-                origin + QPoint(layout.video.CenterX(), layout.video.y + layout.video.height / 4);
-            const QPoint bottom =
-                origin + QPoint(layout.video.CenterX(), layout.video.y + 3 * layout.video.height / 4);
+            const QPoint origin = checkPlayer(2, 0xFF8000, true);
+            const int videoX = layout.video.x + layout.video.width / 8;
+            const QPoint top = origin + QPoint(videoX, layout.video.y + layout.video.height / 4);
+            const QPoint bottom = origin + QPoint(videoX, layout.video.y + 3 * layout.video.height / 4);
             QImage shot;
             const bool playing = waitForPicture(
                 [&](const QImage& image) {
-                    return near(image.pixel(top), ClipTop) && near(image.pixel(bottom), ClipBottom);
+                    return near(image.pixel(top), seen(ClipTop)) && near(image.pixel(bottom), seen(ClipBottom));
                 },
                 &shot, 30000);
             QVERIFY2(playing, qPrintable("video area shows " + hex(shot.pixel(top)) + " over " +
@@ -395,6 +442,7 @@ private slots:
         try {
             const QPoint origin = openPage(settings, 1, 0x0000FF);
             QVERIFY2(tab->WaitForConsole("Error during netstream load", 10000), consoleText().c_str());
+            unveil(origin + QPoint(layout.video.CenterX(), layout.video.CenterY()));
             const QPoint iconMiddle =
                 origin + QPoint(layout.playButton.CenterX(), layout.playButton.CenterY());
             const QRect time(origin + QPoint(layout.time.x, layout.time.y),

@@ -198,6 +198,40 @@ private slots:
         QCOMPARE(occurrences(page(), "&autoStart=&isLink=1&"), 2);
     }
 
+    // The page for a web site: the same page with one script element after
+    // the first line, which sets Ruffle up and loads it from beside the page.
+    // Ruffle never shows its splash or play button; the unmute overlay only
+    // over a player that starts by itself (the other waits for its own play
+    // button, whose click lets sound play).
+    void theSitePage_data()
+    {
+        QTest::addColumn<bool>("autoStart");
+        QTest::addColumn<QByteArray>("overlay");
+        QTest::newRow("starts by itself") << true << QByteArray("unmuteOverlay: \"visible\"");
+        QTest::newRow("waits for play") << false << QByteArray("unmuteOverlay: \"hidden\"");
+    }
+    void theSitePage()
+    {
+        QFETCH(bool, autoStart);
+        QFETCH(QByteArray, overlay);
+        Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(1);
+        chooseBuffer(0);
+        if (!autoStart)
+            clickBox("CheckBox1");
+        generate();
+        QCOMPARE(dialogs->Texts(), std::vector<std::string>{"Web page is built"});
+        QByteArray site = ReadFile(folder->QPath() + "html/SitePage.html");
+        const qsizetype start = site.indexOf("\r\n") + 2, end = site.indexOf("\r\n", start) + 2;
+        const QByteArray script = site.mid(start, end - start);
+        QCOMPARE(site.remove(start, end - start), page());
+        QVERIFY2(script.startsWith("<script>") && script.endsWith("</script>\r\n") &&
+                     script.count("<script") == 1 && script.count("</script>") == 1,
+                 script.constData());
+        for (const QByteArray& part : {QByteArray("config = {autoplay: \"on\", splashScreen: false, "), overlay,
+                                       QByteArray("{src: \"ruffle/ruffle.js\"}")})
+            QVERIFY2(script.contains(part), part.constData());
+    }
+
     void linkOffStillWritesCaptionAndAddress()
     {
         Control<QComboBox>(Form3, "ComboBox1")->setCurrentIndex(0);

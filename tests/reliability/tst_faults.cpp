@@ -335,9 +335,9 @@ private slots:
         QVERIFY2(QByteArray::fromStdString(messages[0].Text).contains("No space left on device"),
                  messages[0].Text.c_str());
         // Nothing lost: the earlier page is whole, and no half-written file
-        // is left beside it.
+        // is left beside it, the site page and the filler.
         QCOMPARE(ReadFile(page), earlier);
-        QCOMPARE(QDir(QString::fromLocal8Bit(html.c_str())).entryList(QDir::Files).size(), 2);
+        QCOMPARE(QDir(QString::fromLocal8Bit(html.c_str())).entryList(QDir::Files).size(), 3);
         QVERIFY(Form3->isVisible());
     }
 

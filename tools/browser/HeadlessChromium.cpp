@@ -52,8 +52,7 @@ HeadlessChromium::HeadlessChromium(const QString& workFolder)
         "/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
         "--no-first-run", "--disable-background-networking", "--disable-component-update", "--disable-sync",
         "--user-data-dir=" + profile.toLocal8Bit(), "--remote-debugging-pipe",
-        // Sound may start without a click, as in a visitor's browser after one.
-        "--autoplay-policy=no-user-gesture-required", "--hide-scrollbars", "--mute-audio",
+        "--hide-scrollbars", "--mute-audio",
         // A page that opens a window goes on running at full speed behind it.
         "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
         "--disable-backgrounding-occluded-windows",

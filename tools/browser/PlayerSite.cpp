@@ -3,6 +3,7 @@
 #include "app/ClipInfo.h"
 #include "base/CommandLine.h"
 #include "browser/HeadlessChromium.h"
+#include "player/PlayerPage.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,20 +11,6 @@
 #include <QProcess>
 
 namespace {
-
-// Ruffle's settings for unattended playback: no splash or unmute overlay,
-// the canvas renderer (WebGL on a software adapter opens a notice on the
-// first mouse-over), and its log at info level for the "Loaded SWF" line.
-const char* const HarnessPage = R"(<!doctype html>
-<html><body style="margin:0">
-<script>
-window.RufflePlayer = {config: {autoplay: "on", unmuteOverlay: "hidden", splashScreen: false,
-                                preferredRenderer: "canvas", logLevel: "info"}};
-</script>
-<script src="/ruffle/ruffle.js"></script>
-<iframe src="TempHtml.html" style="border:0;display:block;width:700px;height:640px"></iframe>
-</body></html>
-)";
 
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -55,10 +42,6 @@ bool PlayerSite::Start(QString* error)
             return false;
         }
     }
-    if (!writeFile(QDir(html).filePath("harness.html"), HarnessPage)) {
-        *error = "cannot write the harness page";
-        return false;
-    }
     if (!server.Start()) {
         *error = "cannot listen on the loopback interface";
         return false;
@@ -86,21 +69,39 @@ bool PlayerSite::ConvertClip(const QString& video, const QString& name, QString*
     return true;
 }
 
-bool PlayerSite::WritePage(const std::string& text)
+bool PlayerSite::WritePage(const PlayerPageSettings& settings)
 {
-    return writeFile(QDir(html).filePath("TempHtml.html"), QByteArray::fromStdString(text));
+    return writeFile(QDir(html).filePath("SitePage.html"), QByteArray::fromStdString(SitePageText(settings)));
 }
+
+namespace {
+
+// A script that finds the player, in the frame when there is one, as
+// `player` and `offset` (the frame's place in the viewport), then runs body.
+QString aboutThePlayer(const char* body)
+{
+    return QString(R"((() => {
+        const frame = document.querySelector("iframe");
+        const page = frame ? frame.contentDocument : document;
+        const player = page && page.querySelector("ruffle-object, ruffle-embed");
+        const offset = frame ? frame.getBoundingClientRect() : {x: 0, y: 0};
+        const shown = (id) => {
+            const part = player && player.shadowRoot && player.shadowRoot.getElementById(id);
+            return !!part && getComputedStyle(part).display !== "none";
+        };
+        %1
+    })())")
+        .arg(body);
+}
+
+}  // namespace
 
 QRect FramedPlayerRect(BrowserTab& tab)
 {
-    const QJsonArray box = tab.Evaluate(R"((() => {
-        const frame = document.querySelector("iframe");
-        const page = frame && frame.contentDocument;
-        const player = page && page.querySelector("ruffle-object, ruffle-embed");
+    const QJsonArray box = tab.Evaluate(aboutThePlayer(R"(
         if (!player) return [];
-        const outer = frame.getBoundingClientRect(), inner = player.getBoundingClientRect();
-        return [outer.x + inner.x, outer.y + inner.y, inner.width, inner.height];
-    })())")
+        const inner = player.getBoundingClientRect();
+        return [offset.x + inner.x, offset.y + inner.y, inner.width, inner.height];)"))
                                .toArray();
     if (box.size() != 4)
         return {};
@@ -111,12 +112,26 @@ QRect FramedPlayerRect(BrowserTab& tab)
 QString FramedPanicText(BrowserTab& tab)
 {
     return tab
-        .Evaluate(R"((() => {
-        const frame = document.querySelector("iframe");
-        const page = frame && frame.contentDocument;
-        const player = page && page.querySelector("ruffle-object, ruffle-embed");
+        .Evaluate(aboutThePlayer(R"(
         const panic = player && player.shadowRoot && player.shadowRoot.querySelector("#panic");
-        return panic ? panic.textContent : "";
-    })())")
+        return panic ? panic.textContent : "";)"))
         .toString();
+}
+
+RuffleState FramedRuffleState(BrowserTab& tab)
+{
+    // Ruffle's ready states: 2 is "Loaded".
+    const QJsonArray state = tab.Evaluate(aboutThePlayer(R"(
+        if (!player) return [];
+        return [player.readyState === 2, shown("unmute-overlay"), shown("splash-screen"),
+                shown("play-button")];)"))
+                                 .toArray();
+    if (state.size() != 4)
+        return {};
+    return {state[0].toBool(), state[1].toBool(), state[2].toBool(), state[3].toBool()};
+}
+
+QRgb BehindUnmuteOverlay(QRgb color)
+{
+    return qRgb(qRound(qRed(color) * 0.3), qRound(qGreen(color) * 0.3), qRound(qBlue(color) * 0.3));
 }
