@@ -137,7 +137,14 @@ public:
         // libcurl's own reader is fread on the FILE it is given.
         curl_easy_setopt(Handle.get(), CURLOPT_READFUNCTION, nullptr);
         curl_easy_setopt(Handle.get(), CURLOPT_READDATA, in.get());
+        // libcurl tells a refused write (a full disk) from a lost connection
+        // only in its notes: the file cannot be closed when the server is gone.
+        CloseFailed = false;
+        Set(CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(Handle.get(), CURLOPT_DEBUGFUNCTION, &SftpSite::Note);
+        curl_easy_setopt(Handle.get(), CURLOPT_DEBUGDATA, this);
         const CURLcode code = curl_easy_perform(Handle.get());
+        Set(CURLOPT_VERBOSE, 0L);
         Report = nullptr;
         Check(code, path, true);
     }
@@ -172,6 +179,16 @@ private:
     template <typename Value>
     void Set(CURLoption option, Value value) { curl_easy_setopt(Handle.get(), option, value); }
 
+    // The file a temporary name stands for, as the user knows it.
+    static QString Shown(const QString& path)
+    {
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        const QString name = path.mid(slash + 1);
+        if (!IsTemporaryName(name))
+            return path;
+        return path.left(slash + 1) + name.mid(1, name.size() - 9);
+    }
+
     QString Remote(const QString& path) const { return path.isEmpty() ? Root : Root + QLatin1Char('/') + path; }
     QByteArray Url(const QString& path) const { return Base + UrlPath(Remote(path)); }
 
@@ -201,6 +218,13 @@ private:
     {
         static_cast<QByteArray*>(listing)->append(data, qsizetype(size * count));
         return size * count;
+    }
+    static int Note(CURL*, curl_infotype type, char* data, size_t size, void* self)
+    {
+        static const QByteArrayView closeFailed("Failed to close");
+        if (type == CURLINFO_TEXT && QByteArrayView(data, qsizetype(size)).startsWith(closeFailed))
+            static_cast<SftpSite*>(self)->CloseFailed = true;
+        return 0;
     }
     static size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 
@@ -306,15 +330,21 @@ private:
                 failure.Message = QStringLiteral("%1 could not put %2 in place: %3").arg(host, about, text);
             break;
         case CURLE_REMOTE_DISK_FULL:
-            failure.Message = QStringLiteral("There is no room left on %1 for %2.").arg(host, about);
+            failure.Message = QStringLiteral("There is no room left on %1 for %2.").arg(host, Shown(about));
             break;
         case CURLE_UPLOAD_FAILED:
         case CURLE_WRITE_ERROR:
-            failure.Message = QStringLiteral("%1 could not store %2: there is no room left on the server, or the file is larger than it allows.").arg(host, about);
+            failure.Message = QStringLiteral("%1 could not store %2: there is no room left on the server, or the file is larger than it allows.").arg(host, Shown(about));
             break;
+        case CURLE_SSH:
+            if (upload && !CloseFailed) {
+                failure.Message = QStringLiteral("%1 could not store %2: there is no room left on the server, or the file is larger than it allows.").arg(host, Shown(about));
+                break;
+            }
+            [[fallthrough]];
         default:
             if (upload)
-                failure.Message = QStringLiteral("The connection to %1 broke off while sending %2 (%3).").arg(host, about, text);
+                failure.Message = QStringLiteral("The connection to %1 broke off while sending %2.").arg(host, Shown(about));
             else
                 failure.Message = QStringLiteral("Talking to %1 failed: %2").arg(host, text.isEmpty() ? QString::fromUtf8(curl_easy_strerror(code)) : text);
             break;
@@ -332,7 +362,7 @@ private:
     QByteArray Base;
     char ErrorText[CURL_ERROR_SIZE] = {};
     const ByteReport* Report = nullptr;
-    bool KeyChanged = false, KeyDeclined = false, Cleaning = false;
+    bool KeyChanged = false, KeyDeclined = false, Cleaning = false, CloseFailed = false;
 };
 
 }  // namespace
