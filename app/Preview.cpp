@@ -1,5 +1,6 @@
 #include "app/Preview.h"
 
+#include "app/PublishWindow.h"
 #include "base/Descriptors.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
@@ -33,6 +34,7 @@ TPreviewWindow::TPreviewWindow(const QString& address, QWidget* parent)
     ui->Label2->setText(address);
     connect(ui->Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
     connect(ui->Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
+    connect(ui->Button3, &QPushButton::clicked, this, Guarded([this] { Button3Click(); }));
 }
 
 TPreviewWindow::~TPreviewWindow() = default;
@@ -45,6 +47,15 @@ void TPreviewWindow::Button1Click()
 void TPreviewWindow::Button2Click()
 {
     close();
+}
+
+void TPreviewWindow::Button3Click()
+{
+    if (!publishWindow)
+        publishWindow = std::make_unique<TPublishWindow>();
+    publishWindow->show();
+    publishWindow->raise();
+    publishWindow->activateWindow();
 }
 
 void TPreviewWindow::closeEvent(QCloseEvent* event)

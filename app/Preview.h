@@ -7,12 +7,14 @@
 #include <memory>
 
 class TApplication;
+class TPublishWindow;
 namespace Ui {
 class TPreviewWindow;
 }
 
 // The small window of the preview: the address the page is served at
-// (selectable, to paste into another browser), "Open in browser" and "Stop".
+// (selectable, to paste into another browser), "Open in browser", "Stop",
+// and "Publish..." for the publish window.
 class TPreviewWindow : public QWidget {
     Q_OBJECT
 
@@ -22,6 +24,7 @@ public:
 
     void Button1Click();  // "Open in browser"
     void Button2Click();  // "Stop"
+    void Button3Click();  // "Publish..."
 
 signals:
     // The window was closed, by "Stop" or its close box: the preview ends.
@@ -33,6 +36,7 @@ protected:
 private:
     std::unique_ptr<Ui::TPreviewWindow> ui;
     QString address;
+    std::unique_ptr<TPublishWindow> publishWindow;
 };
 
 // The preview as it runs: the program folder's html/ served on loopback

@@ -1,5 +1,7 @@
 #include "app/Preview.h"
 #include "app/ProgramWindows.h"
+#include "app/PublishCommand.h"
+#include "app/PublishWindow.h"
 #include "platform/Application.h"
 #include "platform/ProgramFolder.h"
 
@@ -33,11 +35,16 @@ int OpenHtmlFolder()
 
 int main(int argc, char* argv[])
 {
+    // The publish for scripts needs no display, so it comes before the toolkit.
+    if (IsPublishCommand(argc, argv))
+        return RunPublishCommand(argc, argv);
     TApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ombrix-zudodira"));
     if (IsPreviewCommand(argc, argv))
         return RunPreview(application);
     if (IsHtmlFolderCommand(argc, argv))
         return OpenHtmlFolder();
+    if (IsPublishWindowCommand(argc, argv))
+        return RunPublishWindow(application);
     return RunProgram(application, QApplication::arguments());
 }

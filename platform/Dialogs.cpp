@@ -9,6 +9,7 @@
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
@@ -40,6 +41,12 @@ OpenFileHandler& openFileHandler()
     return handler;
 }
 
+ChoiceHandler& choiceHandler()
+{
+    static ChoiceHandler handler;
+    return handler;
+}
+
 QString fromLocal(const std::string& text)
 {
     return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
@@ -49,10 +56,8 @@ QString fromLocal(const std::string& text)
 // buttons, and the space between them.
 constexpr int kTitleBarExtras = 110;
 
-void showBox(QMessageBox::Icon icon, const std::string& text)
+void makeRoomForCaption(QMessageBox& box, const QString& caption)
 {
-    const QString caption = fromLocal(TApplication::Title());
-    QMessageBox box(icon, caption, fromLocal(text), QMessageBox::Ok);
     // Wide enough for the caption to show whole above a short message, in a
     // window manager's bold title with its icon and buttons beside it. The
     // room is a row of the box's layout: a minimum width on the text's own
@@ -65,7 +70,35 @@ void showBox(QMessageBox::Icon icon, const std::string& text)
         grid->addItem(new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
                       grid->columnCount());
     }
+}
+
+void showBox(QMessageBox::Icon icon, const std::string& text)
+{
+    const QString caption = fromLocal(TApplication::Title());
+    QMessageBox box(icon, caption, fromLocal(text), QMessageBox::Ok);
+    makeRoomForCaption(box, caption);
     box.exec();
+}
+
+int realChoiceBox(const ChoiceRequest& request)
+{
+    const QString caption = fromLocal(TApplication::Title());
+    QMessageBox box(request.Question ? QMessageBox::Question : QMessageBox::NoIcon, caption,
+                    fromLocal(request.Text), QMessageBox::NoButton);
+    std::vector<QPushButton*> buttons;
+    for (const std::string& answer : request.Answers)
+        buttons.push_back(box.addButton(fromLocal(answer), QMessageBox::ActionRole));
+    const auto valid = [&](int index) { return index >= 0 && index < int(buttons.size()); };
+    if (valid(request.Default))
+        box.setDefaultButton(buttons[size_t(request.Default)]);
+    if (valid(request.Escape))
+        box.setEscapeButton(buttons[size_t(request.Escape)]);
+    makeRoomForCaption(box, caption);
+    box.exec();
+    for (size_t i = 0; i < buttons.size(); ++i)
+        if (box.clickedButton() == buttons[i])
+            return int(i);
+    return request.Escape;
 }
 
 // "Video Files (avi) (*.avi; *.mpeg;)" style pattern lists become Qt's
@@ -90,8 +123,10 @@ QString qtFilter(const std::pair<std::string, std::string>& filter)
 std::optional<std::string> realOpenFileDialog(const OpenFileRequest& request)
 {
     QString startFolder;
-    if (!request.InitialPath.empty())
-        startFolder = QFileInfo(fromLocal(request.InitialPath)).absolutePath();
+    if (!request.InitialPath.empty()) {
+        const QFileInfo initial(fromLocal(request.InitialPath));
+        startFolder = request.Folder && initial.isDir() ? initial.absoluteFilePath() : initial.absolutePath();
+    }
     if (startFolder.isEmpty() || !QDir(startFolder).exists()) {
         startFolder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
         if (!QDir(startFolder).exists())
@@ -104,9 +139,14 @@ std::optional<std::string> realOpenFileDialog(const OpenFileRequest& request)
     // Qt's own dialog looks and behaves the same on every desktop.
     QFileDialog dialog(nullptr, fromLocal(request.Title), startFolder);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters(filters);
+    if (request.Folder) {
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+    } else {
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters(filters);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().first().toLocal8Bit().toStdString();
@@ -161,6 +201,14 @@ std::optional<std::string> AskOpenFileName(const OpenFileRequest& request)
     return realOpenFileDialog(request);
 }
 
+int AskChoice(const ChoiceRequest& request)
+{
+    ++messagesShown();
+    if (choiceHandler())
+        return choiceHandler()(request);
+    return realChoiceBox(request);
+}
+
 MessageHandler SetMessageHandler(MessageHandler handler)
 {
     return std::exchange(messageHandler(), std::move(handler));
@@ -174,6 +222,11 @@ ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler)
 OpenFileHandler SetOpenFileHandler(OpenFileHandler handler)
 {
     return std::exchange(openFileHandler(), std::move(handler));
+}
+
+ChoiceHandler SetChoiceHandler(ChoiceHandler handler)
+{
+    return std::exchange(choiceHandler(), std::move(handler));
 }
 
 }  // namespace Dialogs

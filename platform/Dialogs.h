@@ -36,22 +36,38 @@ unsigned MessagesShown();
 void ShellOpen(const std::string& address);
 
 // One open-file dialog request: caption, filters as (description, patterns)
-// pairs, and the path chosen last time (the dialog starts beside it).
+// pairs, and the path chosen last time (the dialog starts beside it). Asking
+// for a folder, the dialog starts in the given one and offers folders only.
 struct OpenFileRequest {
     std::string Title;
     std::vector<std::pair<std::string, std::string>> Filters;
     std::string InitialPath;
+    bool Folder = false;
 };
 // Gives the chosen path, or nothing when the user cancels.
 std::optional<std::string> AskOpenFileName(const OpenFileRequest& request);
+
+// A modal box with the text and a button for each answer, captioned with the
+// application title; gives the index of the answer pressed, or Escape's
+// answer when the box is closed another way.
+struct ChoiceRequest {
+    std::string Text;
+    std::vector<std::string> Answers;
+    int Default = 0;  // the answer Enter gives
+    int Escape = 0;   // the answer Escape or the close box gives
+    bool Question = false;  // the question icon
+};
+int AskChoice(const ChoiceRequest& request);
 
 // Test seams. Each setter returns the handler it replaced; an empty handler
 // brings the real dialog back.
 using MessageHandler = std::function<void(const MessageRequest&)>;
 using ShellOpenHandler = std::function<void(const std::string&)>;
 using OpenFileHandler = std::function<std::optional<std::string>(const OpenFileRequest&)>;
+using ChoiceHandler = std::function<int(const ChoiceRequest&)>;
 MessageHandler SetMessageHandler(MessageHandler handler);
 ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler);
 OpenFileHandler SetOpenFileHandler(OpenFileHandler handler);
+ChoiceHandler SetChoiceHandler(ChoiceHandler handler);
 
 }  // namespace Dialogs

@@ -1,10 +1,12 @@
 // Shows each window of the program in turn on the current display and saves
 // a picture of it, frame included, into the folder given as the argument
 // (the settings window with a size, a buffer time and a colour chosen):
-// main-window.png, settings-window.png, progress-window.png. Used to keep the
+// main-window.png, settings-window.png, progress-window.png and
+// publish-window.png (filled in as for a web host). Used to keep the
 // pictures in docs/ in step with the window designs.
 #include "app/ConvertDialogBox.h"
 #include "app/ProgramWindows.h"
+#include "app/PublishWindow.h"
 #include "app/winapp.h"
 #include "platform/Application.h"
 #include "platform/ColorGrid.h"
@@ -12,6 +14,8 @@
 #include "player/Unit3.h"
 
 #include <QComboBox>
+#include <QLineEdit>
+#include <QRadioButton>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -47,6 +51,16 @@ void chooseSettings()
     QTest::mouseClick(grid, Qt::LeftButton, {}, grid->CellRect(9).center());
 }
 
+// The publish window as a user fills it in for an SFTP web host.
+void fillPublishWindow(QWidget* window)
+{
+    window->findChild<QLineEdit*>("Edit1")->setText("sftp://me@example.org/public_html/clips");
+    window->findChild<QRadioButton*>("RadioButton1")->setChecked(true);
+    window->findChild<QLineEdit*>("Edit2")->setText("/home/me/.ssh/id_ed25519");
+    window->findChild<QLineEdit*>("Edit4")->setText("https://example.org/clips/");
+    window->findChild<QLineEdit*>("Edit5")->setText("holiday.html");
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -60,9 +74,12 @@ int main(int argc, char* argv[])
     const QDir folder(QString::fromLocal8Bit(argv[1]));
     CreateProgramWindows(application);
     chooseSettings();
+    TPublishWindow publish;
+    fillPublishWindow(&publish);
     const bool saved = saveWindow(Form1, folder.filePath("main-window.png")) &&
                        saveWindow(Form3, folder.filePath("settings-window.png")) &&
-                       saveWindow(ConvertDialog, folder.filePath("progress-window.png"));
+                       saveWindow(ConvertDialog, folder.filePath("progress-window.png")) &&
+                       saveWindow(&publish, folder.filePath("publish-window.png"));
     if (!saved) {
         std::fprintf(stderr, "window-gallery: a window could not be shown or saved\n");
         return 1;

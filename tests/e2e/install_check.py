@@ -82,15 +82,19 @@ def read_line(stream, deadline=30):
 
 
 def check_actions(folder, menu, out):
-    """The entry's two actions, run as a desktop runs them: the file manager
+    """The entry's actions, the first two run as a desktop runs them: the file manager
     (here a stand-in that notes what it was asked to open) gets html/, and
     the preview says what to do without a page and serves one when there is."""
     entry = os.path.join(menu, "ombrix-zudodira.desktop")
-    check(read_entry(entry)["Actions"] == "HtmlFilesFolder;PreviewPlayerPage;", "the entry's actions are wrong")
+    check(read_entry(entry)["Actions"] == "HtmlFilesFolder;PreviewPlayerPage;PublishPlayerPage;",
+          "the entry's actions are wrong")
     html = read_entry(entry, "Desktop Action HtmlFilesFolder")
     preview = read_entry(entry, "Desktop Action PreviewPlayerPage")
-    check(html["Name"] == "Html Files Folder" and preview["Name"] == "Preview Player Page",
-          f"the actions are named {html['Name']!r} and {preview['Name']!r}")
+    publish = read_entry(entry, "Desktop Action PublishPlayerPage")
+    check(html["Name"] == "Html Files Folder" and preview["Name"] == "Preview Player Page" and
+          publish["Name"] == "Publish Player Page",
+          f"the actions are named {html['Name']!r}, {preview['Name']!r} and {publish['Name']!r}")
+    check(exec_arguments(publish["Exec"])[1:] == ["--publish"], f"Publish Player Page runs {publish['Exec']!r}")
 
     stand_in = os.path.join(out, "file-manager")
     os.makedirs(stand_in, exist_ok=True)

@@ -3,6 +3,7 @@
 #include "app/ConvertDialogBox.h"
 #include "app/Preview.h"
 #include "app/ProgramWindows.h"
+#include "app/PublishWindow.h"
 #include "app/winapp.h"
 #include "platform/ColorGrid.h"
 #include "platform/RadioGroup.h"
@@ -23,6 +24,7 @@
 #include <QStyleOptionButton>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 using namespace TestSupport;
@@ -125,9 +127,9 @@ QStringList cutTexts(QWidget* window)
     return cut;
 }
 
-// Shows the message box as the program does and gives what cutTexts finds
-// in it, then answers it.
-QStringList cutTextsOfMessage(const std::string& text, bool errorBox, bool& shown)
+// Shows the message box as the program does (show) and gives what cutTexts
+// finds in it, then answers it.
+QStringList cutTextsOfMessage(const std::function<void()>& show, bool& shown)
 {
     QStringList cut;
     shown = false;
@@ -148,10 +150,7 @@ QStringList cutTextsOfMessage(const std::string& text, bool errorBox, bool& show
         poll.stop();
     });
     poll.start(10);
-    if (errorBox)
-        Dialogs::ShowErrorBox(text);
-    else
-        Dialogs::ShowMessage(text);
+    show();
     return cut;
 }
 
@@ -284,7 +283,7 @@ private slots:
         QTest::addColumn<QString>("window");  // empty: a message box
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("errorBox");
-        for (const char* window : {"Form1", "ConvertDialog", "Form3", "PreviewWindow"})
+        for (const char* window : {"Form1", "ConvertDialog", "Form3", "PreviewWindow", "PublishWindow"})
             QTest::newRow(window) << window << QString() << false;
         for (const char* message : {"Converting is started. Click \"OK\" to continue", "Input file is read only",
                                     "The input video file has errors. Please check video file.",
@@ -294,13 +293,20 @@ private slots:
                                     "Please enter 6 digit hexadecimal number (e.g. FFFFFF for white)",
                                     "Please enter valid hexadecimal digit",
                                     "There is no player page to preview yet. Convert a clip and press \"Generate "
-                                    "Player\" first, then start the preview again."})
+                                    "Player\" first, then start the preview again.",
+                                    "There is no player page to publish yet. Convert a clip and press \"Generate "
+                                    "Player\" first, then publish again.",
+                                    "Please enter where to publish: an SFTP address or a folder.",
+                                    "Please choose your SSH key file."})
             QTest::newRow(message) << QString() << message << false;
         QTest::newRow("error box") << QString()
                                    << "Cannot open \"/home/me/Ombrix Zudodira/html/flvs/my_clip.flv\": No such file "
                                       "or directory"
                                    << true;
         QTest::newRow("short error box") << QString() << "Error" << true;
+        // The publish window's two boxes with buttons of their own.
+        QTest::newRow("host key question") << QString("HostKeyQuestion") << QString() << false;
+        QTest::newRow("published box") << QString("PublishedBox") << QString() << false;
     }
     void everyTextHasRoom()
     {
@@ -308,18 +314,40 @@ private slots:
         QFETCH(QString, message);
         QFETCH(bool, errorBox);
         QStringList cut;
-        if (!window.isEmpty()) {
-            std::unique_ptr<TPreviewWindow> preview;
+        bool shown = false;
+        if (window == "HostKeyQuestion") {
+            cut = cutTextsOfMessage(
+                [] {
+                    Dialogs::AskChoice(HostKeyQuestionBox("www.my-own-web-host.example",
+                                                          "SHA256:8nUKcr3ywHVBkzQMRG1ux6Tg/4ikOrvu3IgY5xNDdUA"));
+                },
+                shown);
+            QVERIFY(shown);
+        } else if (window == "PublishedBox") {
+            cut = cutTextsOfMessage(
+                [] {
+                    Publish::Result result;
+                    result.Ok = true;
+                    result.PageAddress = "https://www.my-own-web-host.example/clips/holiday.html";
+                    Dialogs::AskChoice(PublishedBox(result));
+                },
+                shown);
+            QVERIFY(shown);
+        } else if (!window.isEmpty()) {
+            std::unique_ptr<QWidget> made;
             if (window == "PreviewWindow")
-                preview = std::make_unique<TPreviewWindow>("http://127.0.0.1:65535/");
-            QWidget* form = preview ? preview.get() : windowNamed(window);
+                made = std::make_unique<TPreviewWindow>("http://127.0.0.1:65535/");
+            if (window == "PublishWindow")
+                made = std::make_unique<TPublishWindow>();
+            QWidget* form = made ? made.get() : windowNamed(window);
             form->show();
             QVERIFY(QTest::qWaitForWindowExposed(form));
             cut = cutTexts(form);
             form->hide();
         } else {
-            bool shown = false;
-            cut = cutTextsOfMessage(message.toStdString(), errorBox, shown);
+            const std::string text = message.toStdString();
+            cut = cutTextsOfMessage([&] { errorBox ? Dialogs::ShowErrorBox(text) : Dialogs::ShowMessage(text); },
+                                    shown);
             QVERIFY(shown);
         }
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join('\n')));

@@ -3,7 +3,16 @@
 // them up before the server sees them.
 #include "app/Preview.h"
 #include "base/Descriptors.h"
+#include "app/PublishWindow.h"
+#include "support/SiteServers.h"
 #include "support/TestSupport.h"
+
+#include <QClipboard>
+#include <QDirIterator>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScopeGuard>
+#include <QSettings>
 
 #include <QDir>
 #include <QFile>
@@ -61,6 +70,14 @@ Answer ask(quint16 port, const QByteArray& request, bool untilClosed = false,
     return {bytes.mid(9, 3) +
                 (untilClosed && socket.state() == QAbstractSocket::UnconnectedState ? " closed" : ""),
             bytes};
+}
+
+// A site page for the clip, as "Generate Player" writes it.
+QByteArray sitePage(const QByteArray& clip)
+{
+    return "<html> <body>\r\n<script src=\"ruffle/ruffle.js\"></script>\r\n"
+           "<object><param name=\"movie\" value=\"flv_player_320x240.swf\"><embed src=\"flv_player_320x240.swf?"
+           "file=flvs\\" + clip + ".flv&clipLength=10\"></object>\r\n</body> </html>\r\n";
 }
 
 // The connections established at port's end (held, or waiting to be taken).
@@ -148,6 +165,14 @@ private slots:
         writeFile("html/TempHtml.html", "<html> <body>\r\n<br>\r\n");
         writeFile("html/notes.txt", "notes\n");
         writeFile("secret.html", "SECRET\n");
+        // What a publish sends: the site page, its movie, the clip, Ruffle.
+        // The settings go into this folder, not the user's.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder->QPath() + "settings");
+        writeFile("html/SitePage.html", sitePage("holiday"));
+        writeFile("html/flv_player_320x240.swf", "FWS movie");
+        writeFile("html/flvs/holiday.flv", QByteArray(8 << 20, 'v'));
+        QVERIFY(QDir().mkpath(folder->QPath() + "html/ruffle"));
+        writeFile("html/ruffle/ruffle.js", "// ruffle");
         QVERIFY(QDir().mkpath(folder->QPath() + "html/sub.flv"));
         QVERIFY(QFile::link("/etc/passwd", folder->QPath() + "html/flvs/passwd.flv"));
         QVERIFY(QFile::link("../../secret.html", folder->QPath() + "html/flvs/secret.html"));
@@ -291,6 +316,114 @@ private slots:
         }
         if (tried == 0)
             QSKIP("this machine has no address beyond loopback");
+    }
+
+    // "Publish..." opens the publish window; publishing to a folder offers
+    // the page's address; the window remembers all but the password; a
+    // cancel reaches the engine and leaves nothing behind.
+    void publishFromThePreview()
+    {
+        DialogRecorder recorder;
+        QTest::mouseClick(Control<QPushButton>(preview->Window.get(), "Button3"), Qt::LeftButton);
+        TPublishWindow* window = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* publish = qobject_cast<TPublishWindow*>(widget); publish && publish->isVisible())
+                window = publish;
+        QVERIFY(window);
+        QCOMPARE(Control<QLineEdit>(window, "Edit5")->text(), QString("holiday.html"));
+        const QString site = folder->QPath() + "site";
+        const QString password = "Pa55-word-never-kept";
+        Control<QLineEdit>(window, "Edit1")->setText(site);
+        Control<QLineEdit>(window, "Edit2")->setText("/home/me/.ssh/id_test");
+        Control<QRadioButton>(window, "RadioButton3")->setChecked(true);
+        Control<QLineEdit>(window, "Edit3")->setText(password);
+        Control<QLineEdit>(window, "Edit5")->setText("mine.html");
+        recorder.OnChoice = [](const Dialogs::ChoiceRequest&) { return 1; };  // "Copy address"
+        QTest::mouseClick(Control<QPushButton>(window, "Button3"), Qt::LeftButton);
+        QVERIFY(WaitFor([&] { return !window->Publishing(); }));
+        QVERIFY2(recorder.Messages.empty(), recorder.Messages.empty() ? "" : recorder.Messages[0].Text.c_str());
+        QCOMPARE(recorder.Choices.size(), size_t(1));
+        const QString address = QGuiApplication::clipboard()->text();
+        QVERIFY2(address.endsWith("mine.html") && recorder.Choices[0].Text.find(address.toStdString()) !=
+                                                      std::string::npos,
+                 recorder.Choices[0].Text.c_str());
+        QCOMPARE(ReadFile(site + "/mine.html"), ReadFile(folder->QPath() + "html/SitePage.html"));
+
+        // Remembered for next time, the page name only for the same clip.
+        const QByteArray settings = ReadFile(TPublishWindow::SettingsFile());
+        QVERIFY2(!settings.isEmpty() && !settings.contains(password.toUtf8()), settings.constData());
+        {
+            TPublishWindow again;
+            QCOMPARE(Control<QLineEdit>(&again, "Edit1")->text(), site);
+            QCOMPARE(Control<QLineEdit>(&again, "Edit2")->text(), QString("/home/me/.ssh/id_test"));
+            QVERIFY(Control<QRadioButton>(&again, "RadioButton3")->isChecked());
+            QCOMPARE(Control<QLineEdit>(&again, "Edit3")->text(), QString());
+            QCOMPARE(Control<QLineEdit>(&again, "Edit5")->text(), QString("mine.html"));
+        }
+        writeFile("html/SitePage.html", sitePage("party"));
+        {
+            TPublishWindow other;
+            QCOMPARE(Control<QLineEdit>(&other, "Edit5")->text(), QString("party.html"));
+        }
+        writeFile("html/SitePage.html", sitePage("holiday"));
+
+        // Cancelled at once: the page is as it was, and no temporary file is left.
+        const QByteArray before = ReadFile(site + "/mine.html");
+        writeFile("html/SitePage.html", sitePage("holiday") + "<!-- changed -->\r\n");
+        QTest::mouseClick(Control<QPushButton>(window, "Button3"), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(window, "Button4"), Qt::LeftButton);
+        QVERIFY(WaitFor([&] { return !window->Publishing(); }));
+        QVERIFY2(Control<QLabel>(window, "Label5")->text().contains("cancelled"),
+                 qPrintable(Control<QLabel>(window, "Label5")->text()));
+        QVERIFY(recorder.Messages.empty());
+        QCOMPARE(recorder.Choices.size(), size_t(1));
+        QCOMPARE(ReadFile(site + "/mine.html"), before);
+        QStringList files;
+        for (QDirIterator it(site, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+            files << it.next().mid(site.size() + 1);
+        files.sort();
+        QCOMPARE(files, (QStringList{"flv_player_320x240.swf", "flvs/holiday.flv", "mine.html", "ruffle/ruffle.js"}));
+        writeFile("html/SitePage.html", sitePage("holiday"));
+        window->close();
+    }
+
+    // The engine's question about an unknown server key comes to the user
+    // from its worker, by its fingerprint: "No" sends nothing, "Yes" trusts
+    // the key from then on.
+    void hostKeyQuestionFromTheEngine()
+    {
+        QTemporaryDir work;
+        SiteServers servers(work.filePath("servers"));
+        QString error;
+        QVERIFY2(servers.Start(&error), qPrintable(error));
+        const QByteArray home = qgetenv("HOME");
+        qputenv("HOME", servers.Home().toLocal8Bit());
+        const auto restoreHome = qScopeGuard([&] { qputenv("HOME", home); });
+        DialogRecorder recorder;
+        TPublishWindow window;
+        window.show();
+        Control<QLineEdit>(&window, "Edit1")->setText(servers.Destination("asked"));
+        Control<QRadioButton>(&window, "RadioButton1")->setChecked(true);
+        Control<QLineEdit>(&window, "Edit2")->setText(servers.KeyFile());
+        Control<QLineEdit>(&window, "Edit5")->setText("holiday.html");
+        for (const int answer : {1, 0, -1}) {  // "No", "Yes", not asked again
+            recorder.Choices.clear();
+            recorder.Messages.clear();
+            recorder.OnChoice = [&](const Dialogs::ChoiceRequest& request) {
+                return request.Answers.front() == "Yes" ? answer : 2;
+            };
+            QTest::mouseClick(Control<QPushButton>(&window, "Button3"), Qt::LeftButton);
+            QVERIFY(WaitFor([&] { return !window.Publishing(); }, 120000));
+            const bool asked = !recorder.Choices.empty() && recorder.Choices.front().Answers.front() == "Yes";
+            QCOMPARE(asked, answer >= 0);
+            if (asked)
+                QVERIFY2(recorder.Choices.front().Text.find(servers.HostKeyFingerprint().toStdString()) !=
+                             std::string::npos,
+                         recorder.Choices.front().Text.c_str());
+            QVERIFY2(recorder.Messages.size() == size_t(answer == 1 ? 1 : 0),
+                     recorder.Messages.empty() ? "no message" : recorder.Messages.front().Text.c_str());
+            QCOMPARE(QFile::exists(servers.SiteFolder() + "/asked/holiday.html"), answer != 1);
+        }
     }
 
     void theWindowShowsTheAddressOpensItAndStopsTheServer()

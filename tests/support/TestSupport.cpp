@@ -40,12 +40,17 @@ DialogRecorder::DialogRecorder()
     });
     previousShell = Dialogs::SetShellOpenHandler(
         [this](const std::string& address) { OpenedAddresses.push_back(address); });
+    previousChoice = Dialogs::SetChoiceHandler([this](const Dialogs::ChoiceRequest& request) {
+        Choices.push_back(request);
+        return OnChoice ? OnChoice(request) : request.Escape;
+    });
 }
 
 DialogRecorder::~DialogRecorder()
 {
     Dialogs::SetMessageHandler(std::move(previousMessages));
     Dialogs::SetShellOpenHandler(std::move(previousShell));
+    Dialogs::SetChoiceHandler(std::move(previousChoice));
 }
 
 std::vector<std::string> DialogRecorder::Texts() const

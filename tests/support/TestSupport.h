@@ -63,9 +63,9 @@ private:
     QString previousCurrent;
 };
 
-// Records every message box, error box and shell "open" instead of showing
-// them; an optional reaction runs when a message is "shown", before it is
-// "dismissed".
+// Records every message box, error box, choice box and shell "open" instead
+// of showing them; an optional reaction runs when a message is "shown",
+// before it is "dismissed".
 class DialogRecorder {
 public:
     DialogRecorder();
@@ -76,6 +76,10 @@ public:
     std::vector<Dialogs::MessageRequest> Messages;
     std::vector<std::string> OpenedAddresses;
     std::function<void(const Dialogs::MessageRequest&)> OnMessage;
+    // Boxes with answers of their own; OnChoice answers them (by default
+    // with the box's Escape answer).
+    std::vector<Dialogs::ChoiceRequest> Choices;
+    std::function<int(const Dialogs::ChoiceRequest&)> OnChoice;
 
     // The texts shown so far, in order.
     std::vector<std::string> Texts() const;
@@ -83,6 +87,7 @@ public:
 private:
     Dialogs::MessageHandler previousMessages;
     Dialogs::ShellOpenHandler previousShell;
+    Dialogs::ChoiceHandler previousChoice;
 };
 
 // A file's bytes; empty when it cannot be read.

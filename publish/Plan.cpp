@@ -1,0 +1,199 @@
+#include "publish/Plan.h"
+
+#include <QCryptographicHash>
+#include <QUrl>
+
+namespace Publish {
+
+std::optional<Destination> ParseDestination(const QString& text, QString* error)
+{
+    const QString trimmed = text.trimmed();
+    Destination destination;
+    if (trimmed.isEmpty()) {
+        *error = QStringLiteral("Please give a destination: sftp://user@host/folder or a local folder.");
+        return std::nullopt;
+    }
+    if (trimmed.startsWith(QLatin1String("sftp://"), Qt::CaseInsensitive)) {
+        // QUrl would decode and re-encode the path; the folder is taken as typed.
+        const QString rest = trimmed.mid(7);
+        const qsizetype slash = rest.indexOf(QLatin1Char('/'));
+        QString authority = slash < 0 ? rest : rest.left(slash);
+        destination.Folder = slash < 0 ? QStringLiteral("~") : QUrl::fromPercentEncoding(rest.mid(slash).toUtf8());
+        const qsizetype at = authority.lastIndexOf(QLatin1Char('@'));
+        if (at >= 0) {
+            destination.User = QUrl::fromPercentEncoding(authority.left(at).toUtf8());
+            authority = authority.mid(at + 1);
+        }
+        // "[::1]:2222" or "host:2222"
+        qsizetype colon = authority.lastIndexOf(QLatin1Char(':'));
+        if (authority.startsWith(QLatin1Char('['))) {
+            const qsizetype close = authority.indexOf(QLatin1Char(']'));
+            colon = close < 0 ? -1 : authority.indexOf(QLatin1Char(':'), close);
+        }
+        if (colon >= 0) {
+            bool ok = false;
+            destination.Port = authority.mid(colon + 1).toInt(&ok);
+            if (!ok || destination.Port < 1 || destination.Port > 65535) {
+                *error = QStringLiteral("The port in \"%1\" is not a number from 1 to 65535.").arg(trimmed);
+                return std::nullopt;
+            }
+            authority = authority.left(colon);
+        }
+        if (authority.startsWith(QLatin1Char('[')) && authority.endsWith(QLatin1Char(']')))
+            authority = authority.mid(1, authority.size() - 2);
+        destination.Host = authority;
+        if (destination.Host.isEmpty()) {
+            *error = QStringLiteral("The destination \"%1\" names no host.").arg(trimmed);
+            return std::nullopt;
+        }
+        // "/~/www" is the home folder's www, as other SFTP programs read it.
+        if (destination.Folder.startsWith(QLatin1String("/~")))
+            destination.Folder = destination.Folder.mid(1);
+        while (destination.Folder.size() > 1 && destination.Folder.endsWith(QLatin1Char('/')))
+            destination.Folder.chop(1);
+        destination.Sftp = true;
+        return destination;
+    }
+    if (trimmed.contains(QLatin1String("://")) && !trimmed.startsWith(QLatin1String("file://"), Qt::CaseInsensitive)) {
+        *error = QStringLiteral("The destination \"%1\" is neither sftp:// nor a local folder.").arg(trimmed);
+        return std::nullopt;
+    }
+    QString folder = trimmed.startsWith(QLatin1String("file://"), Qt::CaseInsensitive)
+                         ? QUrl(trimmed).toLocalFile()
+                         : trimmed;
+    if (folder.startsWith(QLatin1String("~/")))
+        folder = qEnvironmentVariable("HOME") + folder.mid(1);
+    if (folder.isEmpty() || !folder.startsWith(QLatin1Char('/'))) {
+        *error = QStringLiteral("Please give the local folder \"%1\" as a full path (starting with /).").arg(trimmed);
+        return std::nullopt;
+    }
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    destination.Folder = folder;
+    return destination;
+}
+
+std::optional<PageParts> ReadPageParts(const QByteArray& pageText)
+{
+    static const QByteArray movieMark = "<param name=\"movie\" value=\"";
+    static const QByteArray clipMark = "file=flvs\\";
+    PageParts parts;
+    const qsizetype movieAt = pageText.indexOf(movieMark);
+    if (movieAt < 0)
+        return std::nullopt;
+    const qsizetype movieStart = movieAt + movieMark.size();
+    const qsizetype movieEnd = pageText.indexOf('"', movieStart);
+    const qsizetype clipAt = pageText.indexOf(clipMark);
+    if (movieEnd < 0 || clipAt < 0)
+        return std::nullopt;
+    const qsizetype clipStart = clipAt + clipMark.size();
+    qsizetype clipEnd = clipStart;
+    while (clipEnd < pageText.size() && pageText[clipEnd] != '&' && pageText[clipEnd] != '"')
+        ++clipEnd;
+    parts.Movie = QString::fromLocal8Bit(pageText.mid(movieStart, movieEnd - movieStart));
+    // The page writer percent-encodes the clip's name; the file on disk is not.
+    parts.ClipFile = QString::fromLocal8Bit(QByteArray::fromPercentEncoding(pageText.mid(clipStart, clipEnd - clipStart)));
+    if (!IsPlainFileName(parts.Movie) || !IsPlainFileName(parts.ClipFile))
+        return std::nullopt;
+    return parts;
+}
+
+QList<RemoteEntry> ParseListing(const QByteArray& listing)
+{
+    QList<RemoteEntry> entries;
+    for (QByteArray line : listing.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        // permissions, links, owner, group, size, month, day, time or year, name
+        qsizetype at = 0;
+        QList<QByteArray> fields;
+        while (fields.size() < 8) {
+            while (at < line.size() && line[at] == ' ')
+                ++at;
+            const qsizetype start = at;
+            while (at < line.size() && line[at] != ' ')
+                ++at;
+            if (start == at)
+                break;
+            fields.append(line.mid(start, at - start));
+        }
+        if (fields.size() < 8 || at >= line.size())
+            continue;
+        QByteArray name = line.mid(at + 1);
+        const char kind = fields[0].isEmpty() ? '?' : fields[0][0];
+        if (kind == 'l') {
+            const qsizetype arrow = name.indexOf(" -> ");
+            if (arrow >= 0)
+                name.truncate(arrow);
+        }
+        bool ok = false;
+        const qint64 size = fields[4].toLongLong(&ok);
+        if (!ok || name.isEmpty() || name == "." || name == "..")
+            continue;
+        entries.append(RemoteEntry{QString::fromUtf8(name), size, kind == 'd'});
+    }
+    return entries;
+}
+
+QString Sha256Fingerprint(const QByteArray& rawKey)
+{
+    const QByteArray digest = QCryptographicHash::hash(rawKey, QCryptographicHash::Sha256);
+    return QStringLiteral("SHA256:") +
+           QString::fromLatin1(digest.toBase64(QByteArray::Base64Encoding | QByteArray::OmitTrailingEquals));
+}
+
+QString KeyTypeName(const QByteArray& rawKey)
+{
+    if (rawKey.size() < 4)
+        return {};
+    const auto byte = [&](int i) { return quint32(quint8(rawKey[i])); };
+    const quint32 length = byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
+    if (length == 0 || length > 64 || length > quint32(rawKey.size() - 4))
+        return {};
+    const QByteArray name = rawKey.mid(4, length);
+    for (const char c : name)
+        if (c <= ' ' || c > '~')
+            return {};
+    return QString::fromLatin1(name);
+}
+
+QString KnownHostsName(const QString& host, int port)
+{
+    return port == 22 ? host : QStringLiteral("[%1]:%2").arg(host).arg(port);
+}
+
+QString TemporaryName(const QString& name)
+{
+    return QLatin1Char('.') + name + QLatin1String(".oz-part");
+}
+
+QString AsideName(const QString& name)
+{
+    return QLatin1Char('.') + name + QLatin1String(".oz-old");
+}
+
+bool IsTemporaryName(const QString& name)
+{
+    return name.startsWith(QLatin1Char('.')) && name.endsWith(QLatin1String(".oz-part"));
+}
+
+bool IsPlainFileName(const QString& name)
+{
+    return !name.isEmpty() && !name.startsWith(QLatin1Char('.')) && !name.contains(QLatin1Char('/')) &&
+           !name.contains(QLatin1Char('\\')) && !name.contains(QLatin1Char('"')) &&
+           std::none_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x20; });
+}
+
+QByteArray UrlPath(const QString& path)
+{
+    QByteArray encoded;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            encoded += '/';
+        encoded += parts[i] == QLatin1String("~") ? QByteArray("~") : QUrl::toPercentEncoding(parts[i]);
+    }
+    return encoded;
+}
+
+}  // namespace Publish

@@ -1,0 +1,65 @@
+#pragma once
+// The pure part of publishing: what a destination names, what the site page
+// needs beside it, what a remote folder holds, and how host keys are shown.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace Publish {
+
+struct Destination {
+    bool Sftp = false;
+    QString User;    // empty: the local user's name
+    QString Host;
+    int Port = 22;
+    QString Folder;  // SFTP: the path as the server sees it ("/var/www", "~/www"); local: absolute
+};
+
+// "sftp://[user@]host[:port]/folder", "file:///folder" or a local folder;
+// nothing when the text names neither (the reason in `error`).
+std::optional<Destination> ParseDestination(const QString& text, QString* error);
+
+// What the site page names: the player movie and the clip's file in flvs/.
+struct PageParts {
+    QString Movie;     // "flv_player_320x240.swf"
+    QString ClipFile;  // "holiday.flv"
+};
+std::optional<PageParts> ReadPageParts(const QByteArray& pageText);
+
+struct RemoteEntry {
+    QString Name;
+    qint64 Size = 0;
+    bool Folder = false;
+};
+
+// One "ls -l" line per entry, as SFTP servers describe a folder:
+// "-rw-r--r--    1 user     group      465076 Dec 10 13:13 ruffle.js".
+// "." and ".." and lines that fit no entry are left out.
+QList<RemoteEntry> ParseListing(const QByteArray& listing);
+
+// "SHA256:" and the unpadded base64 of the key's SHA-256, as OpenSSH shows it.
+QString Sha256Fingerprint(const QByteArray& rawKey);
+
+// The key's type as written in known_hosts ("ssh-ed25519"), read from the
+// key blob itself; empty if the blob is malformed.
+QString KeyTypeName(const QByteArray& rawKey);
+
+// How known_hosts names a host: "host", or "[host]:port" off port 22.
+QString KnownHostsName(const QString& host, int port);
+
+// Where a file is written before it is whole, and where the old one waits
+// while the new one takes its place; both beside it, hidden.
+QString TemporaryName(const QString& name);
+QString AsideName(const QString& name);
+bool IsTemporaryName(const QString& name);
+
+// A plain file name a page may be published under ("holiday.html").
+bool IsPlainFileName(const QString& name);
+
+// "a b/c.flv" as it goes into a URL path: each part percent-encoded.
+QByteArray UrlPath(const QString& path);
+
+}  // namespace Publish

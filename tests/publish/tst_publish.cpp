@@ -1,0 +1,377 @@
+// The publisher against a real OpenSSH sshd on loopback: every fault of the
+// table leaves an earlier publish byte for byte as it was, with no
+// temporary file beside it. Plus the pure parts that are easy to get wrong.
+
+#include "publish/Plan.h"
+#include "publish/Publisher.h"
+#include "support/TestSupport.h"
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace Publish;
+
+namespace {
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void Write(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+// Every file below a folder with its bytes (hidden ones too).
+QMap<QString, QByteArray> Snapshot(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(QDir(folder).relativeFilePath(path), ReadAll(path));
+    }
+    return files;
+}
+
+int FreePort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+QString Run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        qFatal("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// Debian's sshd with its own host key on a free loopback port, letting in
+// the user's key; its sessions are its children.
+class Sshd {
+public:
+    enum Kind { Normal, ReadOnly, SmallFiles };
+
+    Sshd(const QString& folder, const QString& authorizedKeys, Kind kind)
+    {
+        QDir().mkpath(QStringLiteral("/run/sshd"));  // privilege separation; a bare container lacks it
+        const QString hostKey = folder + QStringLiteral("/host_key_") + QString::number(kind);
+        if (!QFile::exists(hostKey))
+            Run(QStringLiteral("ssh-keygen"), {"-q", "-t", "ed25519", "-N", "", "-f", hostKey});
+        HostKeyLine = ReadAll(hostKey + QStringLiteral(".pub")).split(' ').mid(0, 2).join(' ');
+        for (int attempt = 0; attempt < 5 && !Ready(); ++attempt) {
+            Port = FreePort();
+            const QString config = folder + QStringLiteral("/sshd_config");
+            Write(config, QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nAuthorizedKeysFile %3\n"
+                                         "PidFile none\nUsePAM no\nStrictModes no\nPasswordAuthentication no\n"
+                                         "KbdInteractiveAuthentication no\nSubsystem sftp internal-sftp%4\n")
+                              .arg(Port).arg(hostKey, authorizedKeys, kind == ReadOnly ? " -R" : "")
+                              .toUtf8());
+            Process = std::make_unique<QProcess>();
+            Process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            Process->setChildProcessModifier([kind] {
+                ::setsid();
+                ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // gone with the test, however it ends
+                if (kind == SmallFiles) {
+                    // A server with no room beyond 1 MB a file: writes fail, the server lives.
+                    ::signal(SIGXFSZ, SIG_IGN);
+                    const rlimit limit{1 << 20, 1 << 20};
+                    ::setrlimit(RLIMIT_FSIZE, &limit);
+                }
+            });
+            Process->start(QStringLiteral("/usr/sbin/sshd"), {"-D", "-e", "-f", config});
+            Process->waitForStarted(30000);
+            QDeadlineTimer deadline(30000);
+            while (!deadline.hasExpired() && Process->state() == QProcess::Running && !Ready())
+                QTest::qWait(20);
+        }
+        if (!Ready())
+            qFatal("sshd did not start");
+    }
+    ~Sshd()
+    {
+        Process->kill();
+        Process->waitForFinished(30000);
+    }
+
+    bool Ready() const
+    {
+        if (!Process || Process->state() != QProcess::Running)
+            return false;
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(Port));
+        return socket.waitForConnected(1000);
+    }
+
+    // Ends every session as a crashing server would; the listener stays.
+    void KillSessions() const
+    {
+        QList<qint64> parents{Process->processId()};
+        while (!parents.isEmpty()) {
+            const qint64 parent = parents.takeFirst();
+            const QByteArray children =
+                ReadAll(QStringLiteral("/proc/%1/task/%1/children").arg(parent)).trimmed();
+            for (const QByteArray& child : children.split(' '))
+                if (child.toLongLong() > 0) {
+                    ::kill(pid_t(child.toLongLong()), SIGKILL);
+                    parents.append(child.toLongLong());
+                }
+        }
+    }
+
+    QString Url(const QString& folder) const { return QStringLiteral("sftp://127.0.0.1:%1%2").arg(Port).arg(folder); }
+    QString KnownHostsLine() const { return QStringLiteral("[127.0.0.1]:%1 %2\n").arg(Port).arg(HostKeyLine); }
+
+    int Port = 0;
+    QString HostKeyLine;
+    std::unique_ptr<QProcess> Process;
+};
+
+}  // namespace
+
+class TestPublish : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir Temp;
+    QString Home, Html, UserKey, OtherKey, Authorized;
+
+    QString KnownHosts() const { return Home + QStringLiteral("/.ssh/known_hosts"); }
+
+    // html/ as "Generate Player" leaves it; `version` changes every byte a
+    // publish sends, and `clipBytes` the clip's size.
+    void MakeHtml(int version, qint64 clipBytes)
+    {
+        const QByteArray mark = "v" + QByteArray::number(version);
+        Write(Html + QStringLiteral("/SitePage.html"),
+              "<html> <body>\r\n<script src=\"ruffle/ruffle.js\"></script> " + mark +
+                  "\r\n<object><param name=\"movie\" value=\"flv_player_320x240.swf\" /> "
+                  "<param name=\"FlashVars\" value=\"file=flvs\\my%20clip.flv&amp;clipLength=5\" /></object>\r\n</body> </html>\r\n");
+        Write(Html + QStringLiteral("/flv_player_320x240.swf"), "FWS movie " + mark);
+        Write(Html + QStringLiteral("/ruffle/ruffle.js"), "// ruffle " + mark);
+        const QString clip = Html + QStringLiteral("/flvs/my clip.flv");
+        Write(clip, "FLV " + mark);
+        if (!QFile::resize(clip, clipBytes))  // the rest reads as zeros, quickly
+            qFatal("cannot grow the clip");
+    }
+
+    Result Publish(const Request& request, HostKeyQuestion ask = {}, std::function<void(Publisher&, const Progress&)> onProgress = {})
+    {
+        Publisher publisher;
+        QSignalSpy finished(&publisher, &Publisher::Finished);
+        QObject::connect(&publisher, &Publisher::ProgressChanged, [&](const Progress& progress) {
+            if (onProgress)
+                onProgress(publisher, progress);
+        });
+        publisher.Start(request, std::move(ask));
+        if (!finished.wait(300000))
+            qFatal("the publish did not finish");
+        return finished.first().first().value<Result>();
+    }
+
+    Request KeyRequest(const QString& destination) const
+    {
+        Request request;
+        request.HtmlFolder = Html;
+        request.Destination = destination;
+        request.Login = LoginKind::KeyFile;
+        request.KeyFile = UserKey;
+        request.PageName = QStringLiteral("holiday.html");
+        return request;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(Temp.isValid());
+        // known_hosts is this test's own.
+        Home = Temp.filePath(QStringLiteral("home"));
+        QDir().mkpath(Home + QStringLiteral("/.ssh"));
+        qputenv("HOME", QFile::encodeName(Home));
+        Html = Temp.filePath(QStringLiteral("html"));
+        UserKey = Temp.filePath(QStringLiteral("user_key"));
+        OtherKey = Temp.filePath(QStringLiteral("other_key"));
+        Run(QStringLiteral("ssh-keygen"), {"-q", "-t", "ed25519", "-N", "", "-f", UserKey});
+        Run(QStringLiteral("ssh-keygen"), {"-q", "-t", "ed25519", "-N", "", "-f", OtherKey});
+        Authorized = Temp.filePath(QStringLiteral("authorized_keys"));
+        QVERIFY(QFile::copy(UserKey + QStringLiteral(".pub"), Authorized));
+    }
+
+    void faults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("wrong key") << "wrong key" << "did not accept the key";
+        QTest::newRow("connection refused") << "refused" << "refused the connection";
+        QTest::newRow("host key changed") << "changed" << "has changed";
+        QTest::newRow("unknown key declined") << "declined" << "was not trusted";
+        QTest::newRow("server stopped mid-upload") << "stopped" << "broke off while sending flvs/my clip.flv";
+        QTest::newRow("no room on the server") << "no room" << "no room left";
+        QTest::newRow("folder not writable") << "read-only" << "is not writable";
+        QTest::newRow("cancel mid-upload") << "cancel" << "cancelled";
+    }
+
+    void faults()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        const QString site = Temp.filePath(QStringLiteral("site-") + QString(fault).replace(' ', '-'));
+        const QString folder = site + QStringLiteral("/www");
+        Sshd server(Temp.path(), Authorized, Sshd::Normal);
+        Write(KnownHosts(), server.KnownHostsLine().toUtf8());
+
+        MakeHtml(1, 1000);
+        const Result first = Publish(KeyRequest(server.Url(folder)));
+        QVERIFY2(first.Ok, qPrintable(first.Message));
+        const QMap<QString, QByteArray> before = Snapshot(site);
+        QCOMPARE(before.keys(), QStringList({"www/flv_player_320x240.swf", "www/flvs/my clip.flv", "www/holiday.html", "www/ruffle/ruffle.js"}));
+
+        // Every byte differs now; a large clip keeps the upload going long
+        // enough to be stopped.
+        MakeHtml(2, 256 << 20);
+        Request request = KeyRequest(server.Url(folder));
+        HostKeyQuestion ask;
+        QString asked;
+        std::function<void(Publisher&, const Progress&)> midway;
+        const auto whenSendingClip = [](std::function<void(Publisher&)> act) {
+            return [act, done = false](Publisher& publisher, const Progress& progress) mutable {
+                if (!done && progress.File == QLatin1String("flvs/my clip.flv") && progress.BytesDone > 0) {
+                    done = true;
+                    act(publisher);
+                }
+            };
+        };
+        std::unique_ptr<Sshd> other;
+        if (fault == QLatin1String("wrong key")) {
+            request.KeyFile = OtherKey;
+        } else if (fault == QLatin1String("refused")) {
+            request.Destination = QStringLiteral("sftp://127.0.0.1:%1%2").arg(FreePort()).arg(folder);
+        } else if (fault == QLatin1String("changed")) {
+            Write(KnownHosts(), QStringLiteral("[127.0.0.1]:%1 %2\n").arg(server.Port)
+                                    .arg(QString::fromUtf8(ReadAll(OtherKey + QStringLiteral(".pub")).split(' ').mid(0, 2).join(' ')))
+                                    .toUtf8());
+        } else if (fault == QLatin1String("declined")) {
+            Write(KnownHosts(), "");
+            ask = [&asked](const QString& host, const QString& fingerprint) {
+                asked = host + QLatin1Char(' ') + fingerprint;
+                return false;
+            };
+        } else if (fault == QLatin1String("stopped")) {
+            midway = whenSendingClip([&server](Publisher&) { server.KillSessions(); });
+        } else if (fault == QLatin1String("cancel")) {
+            midway = whenSendingClip([](Publisher& publisher) { publisher.Cancel(); });
+        } else {
+            other = std::make_unique<Sshd>(Temp.path(), Authorized, fault == QLatin1String("no room") ? Sshd::SmallFiles : Sshd::ReadOnly);
+            Write(KnownHosts(), other->KnownHostsLine().toUtf8());
+            request.Destination = other->Url(folder);
+        }
+        const QByteArray knownHosts = ReadAll(KnownHosts());
+        const Result result = Publish(request, ask, midway);
+
+        QVERIFY(!result.Ok);
+        QVERIFY2(result.Message.contains(message), qPrintable(result.Message));
+        QCOMPARE(result.Cancelled, fault == QLatin1String("cancel"));
+        // The site as it was: the same files, byte for byte, nothing beside them.
+        QCOMPARE(Snapshot(site).keys(), before.keys());
+        QVERIFY(Snapshot(site) == before);
+        QCOMPARE(ReadAll(KnownHosts()), knownHosts);
+        if (fault == QLatin1String("declined")) {
+            // Shown as OpenSSH shows it, in the question and in the message.
+            const QString fingerprint = Run(QStringLiteral("ssh-keygen"), {"-l", "-f", Temp.filePath(QStringLiteral("host_key_0.pub"))}).split(' ').value(1);
+            QCOMPARE(asked, QStringLiteral("127.0.0.1 ") + fingerprint);
+            QVERIFY(result.Message.contains(fingerprint));
+        }
+    }
+
+    // A key trusted once is written where OpenSSH (and the next publish) find it.
+    void unknownKeyTrusted()
+    {
+        const QString folder = Temp.filePath(QStringLiteral("site-trusted"));
+        Sshd server(Temp.path(), Authorized, Sshd::Normal);
+        QFile::remove(KnownHosts());
+        MakeHtml(1, 1000);
+        int asked = 0;
+        const HostKeyQuestion yes = [&asked](const QString&, const QString&) { return ++asked, true; };
+        QVERIFY(Publish(KeyRequest(server.Url(folder)), yes).Ok);
+        QVERIFY(Publish(KeyRequest(server.Url(folder)), yes).Ok);
+        QCOMPARE(asked, 1);
+        QCOMPARE(QString::fromUtf8(ReadAll(KnownHosts())), server.KnownHostsLine());
+        QCOMPARE(Run(QStringLiteral("ssh-keygen"), {"-F", QStringLiteral("[127.0.0.1]:%1").arg(server.Port), "-f", KnownHosts()}).isEmpty(), false);
+    }
+
+    void destinations_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("parsed");  // user|host|port|folder, or empty: refused
+        QTest::newRow("full") << "sftp://me@example.org:2222/var/www/clips/" << "me|example.org|2222|/var/www/clips";
+        QTest::newRow("home folder") << "sftp://example.org/~/www" << "|example.org|22|~/www";
+        QTest::newRow("no folder") << "sftp://example.org" << "|example.org|22|~";
+        QTest::newRow("ipv6") << "sftp://[::1]:2200/srv" << "|::1|2200|/srv";
+        QTest::newRow("user with @") << "sftp://a%40b@h/x" << "a@b|h|22|/x";
+        QTest::newRow("spaces, encoded") << "sftp://h/my%20site" << "|h|22|/my site";
+        QTest::newRow("bad port") << "sftp://h:99999/x" << "";
+        QTest::newRow("no host") << "sftp:///x" << "";
+        QTest::newRow("local") << "/media/share/site/" << "||0|/media/share/site";
+        QTest::newRow("file url") << "file:///srv/site" << "||0|/srv/site";
+        QTest::newRow("relative") << "site" << "";
+        QTest::newRow("other protocol") << "ftp://h/x" << "";
+    }
+
+    void destinations()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, parsed);
+        QString error;
+        const std::optional<Destination> destination = ParseDestination(text, &error);
+        QCOMPARE(destination.has_value(), !parsed.isEmpty());
+        if (!destination) {
+            QVERIFY(!error.isEmpty());
+            return;
+        }
+        QCOMPARE(QStringLiteral("%1|%2|%3|%4").arg(destination->User, destination->Host)
+                     .arg(destination->Sftp ? destination->Port : 0).arg(destination->Folder), parsed);
+    }
+
+    void listingAndPage()
+    {
+        const QList<RemoteEntry> entries = ParseListing(
+            "drwxr-xr-x    2 web      web          4096 Dec 10 13:13 .\n"
+            "drwxr-xr-x    4 web      web          4096 Dec 10 13:13 ..\n"
+            "-rw-r--r--    1 web      web        465076 Dec  1  2025 ruffle.js\r\n"
+            "-rw-r--r--    1 web      web             7 Dec 10 13:13  two  spaces.wasm\n"
+            "lrwxrwxrwx    1 web      web            12 Dec 10 13:13 link.js -> ruffle.js\n"
+            "drwxr-xr-x    2 web      web          4096 Dec 10 13:13 flvs\n"
+            "garbage\n");
+        QStringList seen;
+        for (const RemoteEntry& entry : entries)
+            seen << QStringLiteral("%1=%2%3").arg(entry.Name).arg(entry.Size).arg(entry.Folder ? "/" : "");
+        QCOMPARE(seen, QStringList({"ruffle.js=465076", " two  spaces.wasm=7", "link.js=12", "flvs=4096/"}));
+
+        const std::optional<PageParts> parts = ReadPageParts(
+            "<param name=\"movie\" value=\"flv_player_640x480.swf\" /> <param name=\"FlashVars\" value=\"file=flvs\\a%26b%25.flv&clipLength=3\"");
+        QVERIFY(parts);
+        QCOMPARE(parts->Movie, QStringLiteral("flv_player_640x480.swf"));
+        QCOMPARE(parts->ClipFile, QStringLiteral("a&b%.flv"));
+        QVERIFY(!ReadPageParts("<param name=\"movie\" value=\"../x.swf\" /> file=flvs\\a.flv"));
+    }
+};
+
+OZ_TEST_MAIN(TestPublish)
+#include "tst_publish.moc"

@@ -1,0 +1,258 @@
+// Publishing as a script does it, end to end: the windowless command sends a
+// program folder's player page to real servers started on loopback (Debian's
+// sshd, logged in by key file and by agent, or a local folder), Debian's
+// nginx serves what arrived, and headless Chromium at its default autoplay
+// policy plays it as a visitor would, with no click.
+#include "browser/HeadlessChromium.h"
+#include "browser/PlayerSite.h"
+#include "player/PlayerPage.h"
+#include "support/Media.h"
+#include "support/SiteServers.h"
+#include "support/TestSupport.h"
+#include "swfgen/PlayerMovie.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace TestSupport;
+
+namespace {
+
+// Two large areas of known colour, top and bottom, as in the player test.
+constexpr QRgb ClipTop = 0xE0C020;
+constexpr QRgb ClipBottom = 0x2040C0;
+const char* const ClipPicture =
+    "color=c=0xE0C020:s=320x120:r=25[top];color=c=0x2040C0:s=320x120:r=25[bottom];[top][bottom]vstack";
+constexpr int SizeIndex = 2;
+constexpr QRgb ButtonColor = 0xFF8000;
+
+bool near(QRgb pixel, QRgb expected, int tolerance = 40)
+{
+    return std::abs(qRed(pixel) - qRed(expected)) <= tolerance &&
+           std::abs(qGreen(pixel) - qGreen(expected)) <= tolerance &&
+           std::abs(qBlue(pixel) - qBlue(expected)) <= tolerance;
+}
+
+QString hex(QRgb pixel)
+{
+    return QString::asprintf("%06X", pixel & 0xFFFFFF);
+}
+
+// The files of a folder, relative to it, sorted.
+QStringList filesIn(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(folder).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+struct CommandResult {
+    int ExitCode = -1;
+    QString Out;
+    QString Err;
+};
+
+}  // namespace
+
+class PublishSitesTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir work;
+    QString program;  // a program folder of the test's own, with its page and clip
+    std::unique_ptr<PlayerSite> converter;
+    std::unique_ptr<SiteServers> servers;
+    std::unique_ptr<HeadlessChromium> browser;
+    std::unique_ptr<BrowserTab> tab;
+
+    CommandResult publish(const QStringList& arguments)
+    {
+        QProcess command;
+        command.setProcessEnvironment(servers->Environment());
+        command.setStandardInputFile(QProcess::nullDevice());
+        command.start(program + "ombrix-zudodira", QStringList{"--publish"} + arguments);
+        CommandResult result;
+        if (!command.waitForFinished(180000)) {
+            command.kill();
+            command.waitForFinished();
+            result.Err = "the command did not finish";
+            return result;
+        }
+        result.ExitCode = command.exitStatus() == QProcess::NormalExit ? command.exitCode() : -1;
+        result.Out = QString::fromLocal8Bit(command.readAllStandardOutput());
+        result.Err = QString::fromLocal8Bit(command.readAllStandardError());
+        return result;
+    }
+
+    // The published page as a new visitor sees it, with no click: the player
+    // at its size, no splash or play button of Ruffle's, the buttons in their
+    // colour and the clip playing (muted behind Ruffle's unmute overlay when
+    // the browser wants a click for sound).
+    void checkInBrowser(const QString& address)
+    {
+        tab = std::make_unique<BrowserTab>(*browser, PlayerSite::Viewport());
+        tab->Open(address);
+        RuffleState ruffle;
+        QVERIFY2(browser->WaitUntil([&] { return (ruffle = FramedRuffleState(*tab)).Loaded; }, 30000),
+                 qPrintable("Ruffle did not load the movie:\n" + tab->ConsoleLines().join('\n')));
+        QVERIFY(!ruffle.Splash && !ruffle.PlayButton);
+        auto seen = [&](QRgb color) { return ruffle.UnmuteOverlay ? BehindUnmuteOverlay(color) : color; };
+
+        const PlayerSize& size = PlayerSizes[SizeIndex];
+        QRect player;
+        browser->WaitUntil(
+            [&] {
+                return (player = FramedPlayerRect(*tab)).size() == QSize(size.stageWidth, size.stageHeight);
+            },
+            30000);
+        QCOMPARE(player.size(), QSize(size.stageWidth, size.stageHeight));
+        QVERIFY2(FramedPanicText(*tab).isEmpty(), qPrintable(FramedPanicText(*tab)));
+
+        const swf::PlayerLayout layout = swf::LayoutPlayer(size);
+        const QPoint origin = player.topLeft();
+        const QPoint playFace = origin + QPoint(layout.playButton.x + 4, layout.playButton.CenterY());
+        // Left of the unmute overlay's icon, which takes the middle half.
+        const int videoX = layout.video.x + layout.video.width / 8;
+        const QPoint top = origin + QPoint(videoX, layout.video.y + layout.video.height / 4);
+        const QPoint bottom = origin + QPoint(videoX, layout.video.y + 3 * layout.video.height / 4);
+        QImage shot;
+        const bool playing = browser->WaitUntil(
+            [&] {
+                shot = tab->Screenshot();
+                return near(shot.pixel(playFace), seen(ButtonColor), 8) &&
+                       near(shot.pixel(top), seen(ClipTop)) && near(shot.pixel(bottom), seen(ClipBottom));
+            },
+            30000);
+        QVERIFY2(playing,
+                 qPrintable("button " + hex(shot.pixel(playFace)) + ", video area " + hex(shot.pixel(top)) +
+                            " over " + hex(shot.pixel(bottom)) + "\n" + tab->ConsoleLines().join('\n')));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFileInfo::exists(OZ_RUFFLE_FOLDER "/ruffle.js"),
+                 "Ruffle is missing from the program folder's html/ruffle/");
+        QVERIFY2(QFileInfo::exists("/usr/bin/chromium"), "Debian's chromium is not installed");
+
+        // The program folder, made as "Generate Player" leaves it.
+        program = work.filePath("program/");
+        converter =
+            std::make_unique<PlayerSite>(work.filePath("program"), OZ_PROGRAM_FOLDER, OZ_RUFFLE_FOLDER);
+        QString error;
+        QVERIFY2(converter->Start(&error), qPrintable(error));
+        const QString video = work.filePath("camera clip.avi");
+        error = MakeClip(video, {"-f", "lavfi", "-i", ClipPicture, "-f", "lavfi", "-i", "sine=frequency=440"},
+                         {"-t", "6", "-c:v", "mpeg4", "-q:v", "3", "-c:a", "mp2", "-ar", "48000"});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY2(converter->ConvertClip(video, "holiday.flv", &error), qPrintable(error));
+        const QDir build(OZ_PROGRAM_FOLDER);
+        QVERIFY(QDir(program).mkpath("html/ruffle"));
+        QStringList files{"ombrix-zudodira"};
+        for (const QString& name : QDir(OZ_RUFFLE_FOLDER).entryList(QDir::Files))
+            files << "html/ruffle/" + name;
+        for (const QString& file : files)
+            QVERIFY2(QFile::copy(build.filePath(file), program + file), qPrintable(file));
+        const PlayerPageSettings settings{
+            PlayerSizes[SizeIndex], "holiday.flv",      "6", "FF8000", "2", "1", "1",
+            "Ombrix Zidad",         "http://a.example/"};
+        for (const auto& [name, text] : {std::pair{"html/TempHtml.html", PlayerPageText(settings)},
+                                         std::pair{"html/SitePage.html", SitePageText(settings)}}) {
+            QFile page(program + name);
+            QVERIFY(page.open(QIODevice::WriteOnly));
+            page.write(QByteArray::fromStdString(text));
+        }
+
+        servers = std::make_unique<SiteServers>(work.filePath("servers"));
+        QVERIFY2(servers->Start(&error), qPrintable(error));
+        QVERIFY(servers->TrustHostKey());
+        try {
+            browser = std::make_unique<HeadlessChromium>(work.filePath("browser"));
+        } catch (const BrowserError& failure) {
+            QFAIL(failure.what());
+        }
+    }
+
+    void cleanupTestCase()
+    {
+        tab.reset();
+        browser.reset();
+        servers.reset();
+    }
+
+    void publishes_data()
+    {
+        QTest::addColumn<QString>("folder");  // in the site
+        QTest::addColumn<QString>("login");   // "key", "agent", or "" for a local folder
+        QTest::newRow("sftp, key file") << "keyed"
+                                        << "key";
+        QTest::newRow("sftp, agent") << "agent"
+                                     << "agent";
+        QTest::newRow("local folder") << "local"
+                                      << "";
+    }
+    void publishes()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, login);
+        const QString html = program + "html/";
+        const QString site = servers->SiteFolder() + "/" + folder + "/";
+        QStringList arguments{login.isEmpty() ? site : servers->Destination(folder), "--public-address",
+                              servers->WebAddress(folder + "/")};
+        if (login == "key")
+            arguments << "--key" << servers->KeyFile();
+        const qsizetype before = servers->WrittenFiles().size();
+        const qsizetype requestsBefore = servers->WebRequests().size();
+        const CommandResult first = publish(arguments);
+        QVERIFY2(first.ExitCode == 0, qPrintable(first.Err));
+        QCOMPARE(first.Out.trimmed(), servers->WebAddress(folder + "/holiday.html"));
+
+        // What the page needs, byte for byte, and nothing else (no temporary file).
+        const QStringList ruffle = filesIn(html + "ruffle");
+        QStringList expected{"holiday.html", "flv_player_320x240.swf", "flvs/holiday.flv"};
+        for (const QString& file : ruffle)
+            expected << "ruffle/" + file;
+        expected.sort();
+        QCOMPARE(filesIn(site), expected);
+        for (const QString& file : expected) {
+            const QString source = file == "holiday.html" ? "SitePage.html" : file;
+            QVERIFY2(ReadFile(site + file) == ReadFile(html + source), qPrintable(file));
+        }
+
+        // The command's own check fetched the page and what it loads from nginx.
+        const QStringList fetched = servers->WebRequests().mid(requestsBefore);
+        for (const char* file :
+             {"holiday.html", "flv_player_320x240.swf", "flvs/holiday.flv", "ruffle/ruffle.js"})
+            QVERIFY2(fetched.contains("/" + folder + "/" + QString(file)), qPrintable(fetched.join(' ')));
+
+        checkInBrowser(first.Out.trimmed());
+        if (QTest::currentTestFailed() || login.isEmpty())
+            return;
+
+        // Counted by the server: the first publish sent every Ruffle file, a
+        // second one sends the rest again but no Ruffle file.
+        auto ruffleFiles = [&](const QStringList& written) {
+            return written.filter("/" + folder + "/ruffle/").size();
+        };
+        QCOMPARE(ruffleFiles(servers->WrittenFiles().mid(before)), ruffle.size());
+        const qsizetype beforeSecond = servers->WrittenFiles().size();
+        const CommandResult second = publish(arguments);
+        QVERIFY2(second.ExitCode == 0, qPrintable(second.Err));
+        const QStringList written = servers->WrittenFiles().mid(beforeSecond);
+        QVERIFY2(!written.isEmpty(), "the server counted nothing");
+        QCOMPARE(ruffleFiles(written), 0);
+        QCOMPARE(filesIn(site), expected);
+    }
+};
+
+OZ_TEST_MAIN(PublishSitesTest)
+#include "tst_publish_sites.moc"

@@ -1,0 +1,512 @@
+#include "support/SiteServers.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace TestSupport {
+
+namespace {
+
+constexpr int StartMs = 30000;
+
+// A port free at this moment; the server may lose it to another before it
+// binds, so starting retries with a new one.
+int freePort()
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(s);
+    return port;
+}
+
+bool accepts(int port)
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(quint16(port));
+    const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(s);
+    return connected;
+}
+
+// The agent's socket exists a moment before it listens.
+bool listening(const QString& socketPath)
+{
+    const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = socketPath.toLocal8Bit();
+    if (size_t(name.size()) >= sizeof address.sun_path) {
+        ::close(s);
+        return false;
+    }
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(s);
+    return connected;
+}
+
+bool writeText(const QString& path, const QByteArray& text, QFile::Permissions permissions = {})
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
+        return false;
+    file.close();
+    return permissions == QFile::Permissions() || file.setPermissions(permissions);
+}
+
+// A short program run to its end; its output on failure.
+bool run(const QString& program, const QStringList& arguments, QString* error,
+         const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+         QByteArray* output = nullptr)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    if (!process.waitForFinished(StartMs)) {
+        process.kill();
+        process.waitForFinished();
+        *error = program + " did not finish: " + process.errorString();
+        return false;
+    }
+    const QByteArray said = process.readAll();
+    if (output)
+        *output = said;
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        *error = program + " failed: " + QString::fromLocal8Bit(said);
+        return false;
+    }
+    return true;
+}
+
+// The processes descended from pid, from /proc, parents before children.
+QList<pid_t> descendants(pid_t pid)
+{
+    QList<pid_t> found;
+    for (const QString& task :
+         QDir(QString("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray children = ReadFile(QString("/proc/%1/task/%2/children").arg(pid).arg(task));
+        for (const QByteArray& child : children.simplified().split(' ')) {
+            if (child.isEmpty())
+                continue;
+            found << pid_t(child.toInt());
+            found << descendants(pid_t(child.toInt()));
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+// A long-running child whose output goes to a log file; ending it also ends
+// whatever it started (sshd's sessions live in sessions of their own, out of
+// reach of its process group).
+class ServerProcess {
+public:
+    ServerProcess(const QString& program, const QStringList& arguments, const QString& log,
+                  const QProcessEnvironment& environment)
+    {
+        process.setProgram(program);
+        process.setArguments(arguments);
+        process.setProcessEnvironment(environment);
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.setStandardOutputFile(log, QIODevice::Append);
+        process.setStandardErrorFile(log, QIODevice::Append);
+        // Gone with the test, even when it crashes.
+        process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    }
+    ~ServerProcess() { Stop(); }
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    bool Start()
+    {
+        process.start();
+        return process.waitForStarted(StartMs);
+    }
+    bool Running() const { return process.state() == QProcess::Running; }
+    pid_t Pid() const { return pid_t(process.processId()); }
+    void Stop()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        // Frozen first, so that nothing forks while the tree is read.
+        const pid_t top = Pid();
+        ::kill(top, SIGSTOP);
+        QList<pid_t> tree = descendants(top);
+        for (pid_t pid : tree)
+            ::kill(pid, SIGSTOP);
+        tree = descendants(top);
+        for (pid_t pid : tree)
+            ::kill(pid, SIGKILL);
+        ::kill(top, SIGKILL);
+        process.waitForFinished(StartMs);
+    }
+
+private:
+    QProcess process;
+};
+
+SiteServers::SiteServers(const QString& folder) : root(QDir(folder).absolutePath())
+{
+    if (const passwd* entry = ::getpwuid(::geteuid()))
+        user = QString::fromLocal8Bit(entry->pw_name);
+}
+
+SiteServers::~SiteServers()
+{
+    nginx.reset();
+    sshd.reset();
+    agent.reset();
+}
+
+QString SiteServers::path(const QString& relative) const
+{
+    return root + "/" + relative;
+}
+
+QString SiteServers::SiteFolder() const
+{
+    return path("site");
+}
+
+QString SiteServers::Destination(const QString& sub) const
+{
+    QString folder = SiteFolder();
+    if (!sub.isEmpty())
+        folder += "/" + sub;
+    return QString("sftp://%1@127.0.0.1:%2%3").arg(user).arg(sshPort).arg(folder);
+}
+
+QString SiteServers::WebAddress(const QString& sub) const
+{
+    return QString("http://127.0.0.1:%1/%2").arg(webPort).arg(sub);
+}
+
+QString SiteServers::KeyFile() const
+{
+    return path("keys/user_key");
+}
+
+QString SiteServers::OtherKeyFile() const
+{
+    return path("keys/other_key");
+}
+
+QString SiteServers::Home() const
+{
+    return path("home");
+}
+
+QString SiteServers::AgentSocket() const
+{
+    return path("agent.sock");
+}
+
+QProcessEnvironment SiteServers::Environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", Home());
+    environment.insert("SSH_AUTH_SOCK", AgentSocket());
+    return environment;
+}
+
+bool SiteServers::makeKey(const QString& file, QString* error)
+{
+    QFile::remove(file);
+    QFile::remove(file + ".pub");
+    return run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-C", "ombrix-test", "-f", file}, error);
+}
+
+QString SiteServers::HostKeyFingerprint() const
+{
+    QString error;
+    QByteArray output;
+    if (!run("ssh-keygen", {"-l", "-E", "sha256", "-f", path("ssh/host_key.pub")}, &error,
+             QProcessEnvironment::systemEnvironment(), &output))
+        return {};
+    const auto match = QRegularExpression("(SHA256:[A-Za-z0-9+/=]+)").match(QString::fromLatin1(output));
+    return match.captured(1);
+}
+
+bool SiteServers::TrustHostKey()
+{
+    const QList<QByteArray> key = ReadFile(path("ssh/host_key.pub")).simplified().split(' ');
+    if (key.size() < 2)
+        return false;
+    const QByteArray line = QString("[127.0.0.1]:%1 ").arg(sshPort).toLatin1() + key[0] + " " + key[1] + "\n";
+    QFile known(Home() + "/.ssh/known_hosts");
+    return known.open(QIODevice::Append) && known.write(line) == line.size();
+}
+
+void SiteServers::ForgetHostKeys()
+{
+    writeText(Home() + "/.ssh/known_hosts", {});
+}
+
+bool SiteServers::writeSshConfig(QString* error)
+{
+    // The SFTP server logs what it opens to a file of ours through a pipe
+    // (its standard error would go to the client, and a file size limit
+    // would cut a log it wrote itself). The limit is read as a session
+    // starts; a write beyond it fails as on a full disk and does not end the
+    // server, whose signal for it is ignored. As root it runs without the
+    // power to write where the modes forbid, so that a read-only folder is
+    // one for the tests too.
+    const QByteArray limitCaps =
+        ::geteuid() == 0 ? "setpriv --bounding-set=-dac_override,-dac_read_search " : "";
+    const QByteArray wrapper =
+        "#!/bin/sh\n"
+        "trap '' XFSZ\n"
+        "limit=$(cat '" +
+        path("ssh/file-size-limit").toLocal8Bit() +
+        "' 2>/dev/null)\n"
+        "exec 3>&1\n"
+        "prlimit --fsize=${limit:-unlimited} " +
+        limitCaps + "/usr/lib/openssh/sftp-server -e -l INFO 2>&1 1>&3 3>&- | cat >>'" +
+        path("sftp.log").toLocal8Bit() + "' 3>&-\n";
+    const QByteArray config =
+        QString(
+            "Port %1\n"
+            "ListenAddress 127.0.0.1\n"
+            "HostKey %2\n"
+            "PidFile none\n"
+            "AuthorizedKeysFile %3\n"
+            "AuthenticationMethods publickey\n"
+            "PasswordAuthentication no\n"
+            "KbdInteractiveAuthentication no\n"
+            "UsePAM no\n"
+            "PermitRootLogin prohibit-password\n"
+            "StrictModes no\n"
+            "UseDNS no\n"
+            "PrintMotd no\n"
+            "LogLevel INFO\n"
+            "Subsystem sftp %4\n")
+            .arg(sshPort)
+            .arg(path("ssh/host_key"), path("ssh/authorized_keys"), path("ssh/sftp-server"))
+            .toLocal8Bit();
+    if (!writeText(path("ssh/sftp-server"), wrapper,
+                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                       QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther) ||
+        !writeText(path("ssh/sshd_config"), config)) {
+        *error = "cannot write the sshd configuration";
+        return false;
+    }
+    return true;
+}
+
+bool SiteServers::writeWebConfig(QString* error)
+{
+    // One process (no workers that would drop to another user), everything
+    // in our folder, the types a published site needs.
+    const QString temp = path("web/temp");
+    const QByteArray config =
+        QString(
+            "daemon off;\n"
+            "master_process off;\n"
+            "pid %1/web/nginx.pid;\n"
+            "error_log %1/web/error.log info;\n"
+            "events { worker_connections 256; }\n"
+            "http {\n"
+            "  types { text/html html; text/javascript js mjs; application/wasm wasm;\n"
+            "          application/x-shockwave-flash swf; video/x-flv flv; text/css css;\n"
+            "          application/json json; }\n"
+            "  default_type application/octet-stream;\n"
+            "  access_log %1/web/access.log;\n"
+            "  client_body_temp_path %2/body; proxy_temp_path %2/proxy;\n"
+            "  fastcgi_temp_path %2/fastcgi; uwsgi_temp_path %2/uwsgi;\n"
+            "  scgi_temp_path %2/scgi;\n"
+            "  server {\n"
+            "    listen 127.0.0.1:%3;\n"
+            "    root %4;\n"
+            "    location / { }\n"
+            "  }\n"
+            "}\n")
+            .arg(root, temp)
+            .arg(webPort)
+            .arg(SiteFolder())
+            .toLocal8Bit();
+    if (!QDir().mkpath(temp) || !writeText(path("web/nginx.conf"), config)) {
+        *error = "cannot write the nginx configuration";
+        return false;
+    }
+    return true;
+}
+
+bool SiteServers::Start(QString* error)
+{
+    for (const char* folder : {"keys", "ssh", "site", "web", "home/.ssh"}) {
+        if (!QDir().mkpath(path(folder))) {
+            *error = QString("cannot make %1").arg(path(folder));
+            return false;
+        }
+    }
+    QFile::setPermissions(path("home/.ssh"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ForgetHostKeys();
+    SetFileSizeLimit(-1);
+    if (!makeKey(KeyFile(), error) || !makeKey(OtherKeyFile(), error) ||
+        !makeKey(path("ssh/host_key"), error))
+        return false;
+    if (!QFile::copy(KeyFile() + ".pub", path("ssh/authorized_keys"))) {
+        *error = "cannot authorize the user key";
+        return false;
+    }
+
+    // ssh-agent is set-group-id, which clears the signal the others get at
+    // the test's end; as the parent of the command it is given, it ends with
+    // that command, which gets the signal.
+    agent = std::make_unique<ServerProcess>(
+        "ssh-agent",
+        QStringList{"-a", AgentSocket(), "setpriv", "--pdeathsig", "KILL", "--", "sleep", "infinity"},
+        path("agent.log"), QProcessEnvironment::systemEnvironment());
+    if (!agent->Start() || !WaitFor([&] { return listening(AgentSocket()) || !agent->Running(); }, StartMs) ||
+        !agent->Running()) {
+        *error = "ssh-agent did not start: " + QString::fromLocal8Bit(ReadFile(path("agent.log")));
+        return false;
+    }
+    if (!run("ssh-add", {"-q", KeyFile()}, error, Environment()))
+        return false;
+    return StartSsh(error) && StartWeb(error);
+}
+
+bool SiteServers::StartSsh(QString* error)
+{
+    // sshd wants its privilege separation folder, which the system makes at boot.
+    if (::geteuid() == 0)
+        QDir().mkpath("/run/sshd");
+    const bool keepPort = sshPort != 0;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (!keepPort)
+            sshPort = freePort();
+        if (!writeSshConfig(error))
+            return false;
+        const qint64 logStart = QFileInfo(path("sshd.log")).size();
+        sshd = std::make_unique<ServerProcess>("/usr/sbin/sshd",
+                                               QStringList{"-D", "-e", "-f", path("ssh/sshd_config")},
+                                               path("sshd.log"), QProcessEnvironment::systemEnvironment());
+        const QByteArray listening = QString("Server listening on 127.0.0.1 port %1").arg(sshPort).toLatin1();
+        auto log = [&] { return ReadFile(path("sshd.log")).mid(logStart); };
+        if (sshd->Start() &&
+            WaitFor([&] { return log().contains(listening) || !sshd->Running(); }, StartMs) &&
+            sshd->Running()) {
+            return true;
+        }
+        *error = "sshd did not start: " + QString::fromLocal8Bit(log());
+        sshd.reset();
+        if (!log().contains("Address already in use"))
+            return false;
+        QTest::qSleep(200);
+    }
+    return false;
+}
+
+void SiteServers::StopSsh()
+{
+    sshd.reset();
+}
+
+bool SiteServers::ChangeHostKey(QString* error)
+{
+    StopSsh();
+    return makeKey(path("ssh/host_key"), error) && StartSsh(error);
+}
+
+bool SiteServers::SetFileSizeLimit(qint64 bytes)
+{
+    return writeText(path("ssh/file-size-limit"),
+                     bytes < 0 ? QByteArray("unlimited") : QByteArray::number(bytes));
+}
+
+bool SiteServers::StartWeb(QString* error)
+{
+    const bool keepPort = webPort != 0;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (!keepPort)
+            webPort = freePort();
+        if (!writeWebConfig(error))
+            return false;
+        const qint64 logStart = QFileInfo(path("web/nginx.log")).size();
+        nginx = std::make_unique<ServerProcess>(
+            "/usr/sbin/nginx",
+            QStringList{"-p", path("web/"), "-c", path("web/nginx.conf"), "-e", path("web/error.log")},
+            path("web/nginx.log"), QProcessEnvironment::systemEnvironment());
+        auto log = [&] {
+            return ReadFile(path("web/nginx.log")).mid(logStart) + ReadFile(path("web/error.log"));
+        };
+        if (nginx->Start() && WaitFor([&] { return accepts(webPort) || !nginx->Running(); }, StartMs) &&
+            nginx->Running())
+            return true;
+        *error = "nginx did not start: " + QString::fromLocal8Bit(log());
+        nginx.reset();
+        if (!log().contains("Address already in use"))
+            return false;
+        QFile::remove(path("web/error.log"));
+        QTest::qSleep(200);
+    }
+    return false;
+}
+
+void SiteServers::StopWeb()
+{
+    nginx.reset();
+}
+
+QStringList SiteServers::WrittenFiles() const
+{
+    // A file counts when bytes went into it; failed opens are logged too.
+    QStringList written;
+    static const QRegularExpression close(R"re(close "(.*)" bytes read \d+ written (\d+))re");
+    for (const QByteArray& line : ReadFile(path("sftp.log")).split('\n')) {
+        const auto match = close.match(QString::fromLocal8Bit(line));
+        if (match.hasMatch() && match.captured(2) != "0")
+            written << match.captured(1);
+    }
+    return written;
+}
+
+QStringList SiteServers::WebRequests() const
+{
+    QStringList requested;
+    static const QRegularExpression request(R"re("[A-Z]+ (\S+) HTTP/)re");
+    for (const QByteArray& line : ReadFile(path("web/access.log")).split('\n')) {
+        const auto match = request.match(QString::fromLocal8Bit(line));
+        if (match.hasMatch())
+            requested << match.captured(1);
+    }
+    return requested;
+}
+
+}  // namespace TestSupport
