@@ -87,7 +87,14 @@ protected:
         } catch (const Failure& failure) {
             Outcome.Ok = false;
             Outcome.Cancelled = failure.Cancelled;
-            Outcome.Message = failure.Cancelled ? QStringLiteral("Publishing was cancelled; the site was left as it was.") : failure.Message;
+            if (failure.Cancelled)
+                Outcome.Message = QStringLiteral("Publishing was cancelled; the site was left as it was.");
+            else if (PlacingStarted)
+                Outcome.Message = failure.Message + QStringLiteral(" Some files on the site may already be new; please publish again.");
+            else if (failure.NothingSent)
+                Outcome.Message = failure.Message;
+            else
+                Outcome.Message = failure.Message + QStringLiteral(" The site was left as it was.");
         } catch (const std::exception& error) {
             Outcome = Result{false, false, QStringLiteral("Publishing failed: %1").arg(QString::fromLocal8Bit(error.what())), {}};
         } catch (...) {
@@ -156,7 +163,6 @@ private:
         progress.FilesTotal = int(sends.size());
 
         QStringList temporary;  // sent, not yet in place
-        bool placing = false;
         try {
             for (const Item& item : sends) {
                 const QString temp = Beside(item.Path, TemporaryName(NameOf(item.Path)));
@@ -176,20 +182,15 @@ private:
             Placing = true;
             if (Stop)
                 throw Failure{{}, true};
-            placing = true;
+            PlacingStarted = true;
             for (const Item& item : sends) {
                 Place(*site, temporary.front(), item.Path, there.contains(item.Path));
                 temporary.removeFirst();
             }
-        } catch (const Failure& failure) {
+        } catch (const Failure&) {
             for (const QString& temp : temporary)
                 site->Remove(temp);
-            if (failure.Cancelled)
-                throw;
-            Failure told = failure;
-            told.Message += placing ? QStringLiteral(" Some files on the site may already be new; please publish again.")
-                                    : QStringLiteral(" The site was left as it was.");
-            throw told;
+            throw;
         }
 
         Result result;
@@ -273,6 +274,7 @@ private:
     Publisher* Owner;
     QElapsedTimer Since;
     std::atomic<bool> Stop{false}, SiteStop{false}, Placing{false};
+    bool PlacingStarted = false;
 };
 
 Publisher::Publisher(QObject* parent) : QObject(parent)

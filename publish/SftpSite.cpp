@@ -107,9 +107,9 @@ public:
             break;
         }
         if (Login == LoginKind::KeyFile && !QFileInfo(KeyFile).isReadable())
-            throw Failure{QStringLiteral("The key file %1 cannot be read.").arg(KeyFile), false, true};
+            throw Failure{QStringLiteral("The key file %1 cannot be read; nothing was sent.").arg(KeyFile), false, true};
         if (Login == LoginKind::Agent && qEnvironmentVariableIsEmpty("SSH_AUTH_SOCK"))
-            throw Failure{QStringLiteral("No SSH agent is running here (SSH_AUTH_SOCK is not set). Please start one and add your key, or log in with a key file."), false, true};
+            throw Failure{QStringLiteral("No SSH agent is running here (SSH_AUTH_SOCK is not set). Please start one and add your key, or log in with a key file. Nothing was sent."), false, true};
     }
 
     QList<RemoteEntry> List(const QString& folder) override
@@ -290,11 +290,11 @@ private:
         case CURLE_ABORTED_BY_CALLBACK:
             throw Failure{{}, true};
         case CURLE_COULDNT_RESOLVE_HOST:
-            failure.Message = QStringLiteral("The host \"%1\" was not found. Please check its name.").arg(host);
+            failure.Message = QStringLiteral("The host \"%1\" was not found. Please check its name; nothing was sent.").arg(host);
             failure.NothingSent = true;
             break;
         case CURLE_COULDNT_CONNECT:
-            failure.Message = QStringLiteral("%1 refused the connection on port %2 (or cannot be reached). Is its SSH server running?").arg(host).arg(Where.Port);
+            failure.Message = QStringLiteral("%1 refused the connection on port %2 (or cannot be reached). Is its SSH server running? Nothing was sent.").arg(host).arg(Where.Port);
             failure.NothingSent = true;
             break;
         case CURLE_OPERATION_TIMEDOUT:
@@ -315,11 +315,11 @@ private:
         case CURLE_LOGIN_DENIED:
             failure.NothingSent = true;
             if (Login == LoginKind::KeyFile)
-                failure.Message = QStringLiteral("%1 did not accept the key %2 for the user %3.").arg(host, KeyFile, Where.User);
+                failure.Message = QStringLiteral("%1 did not accept the key %2 for the user %3; nothing was sent.").arg(host, KeyFile, Where.User);
             else if (Login == LoginKind::Agent)
-                failure.Message = QStringLiteral("%1 did not accept any key of the SSH agent for the user %2.").arg(host, Where.User);
+                failure.Message = QStringLiteral("%1 did not accept any key of the SSH agent for the user %2; nothing was sent.").arg(host, Where.User);
             else
-                failure.Message = QStringLiteral("%1 did not accept the password for the user %2.").arg(host, Where.User);
+                failure.Message = QStringLiteral("%1 did not accept the password for the user %2; nothing was sent.").arg(host, Where.User);
             break;
         case CURLE_REMOTE_ACCESS_DENIED:
         case CURLE_QUOTE_ERROR:
