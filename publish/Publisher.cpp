@@ -10,6 +10,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <mutex>
 
 namespace Publish {
@@ -302,10 +303,17 @@ void Publisher::Start(const Request& request, HostKeyQuestion ask)
         Running->wait();
     Running = std::make_unique<Worker>(request, std::move(ask), this);
     Worker* worker = Running.get();
-    connect(worker, &QThread::finished, this, [this, worker] {
+    // The outcome crosses threads through Qt's locks, which ThreadSanitizer
+    // cannot see; this flag, set on the worker thread once it is written,
+    // shows it the handover.
+    auto handedOver = std::make_shared<std::atomic<bool>>(false);
+    connect(worker, &QThread::finished, worker, [handedOver] { handedOver->store(true, std::memory_order_release); },
+            Qt::DirectConnection);
+    connect(worker, &QThread::finished, this, [this, worker, handedOver] {
         if (Running.get() != worker)
             return;
         worker->wait();
+        (void)handedOver->load(std::memory_order_acquire);
         emit Finished(worker->Outcome);
     }, Qt::QueuedConnection);
     worker->start();
