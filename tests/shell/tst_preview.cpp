@@ -382,7 +382,8 @@ private slots:
         for (QDirIterator it(site, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
             files << it.next().mid(site.size() + 1);
         files.sort();
-        QCOMPARE(files, (QStringList{"flv_player_320x240.swf", "flvs/holiday.flv", "mine.html", "ruffle/ruffle.js"}));
+        QCOMPARE(files, (QStringList{"flv_player_320x240.swf", "flvs/holiday.flv", "mine.html", "ruffle/big.wasm",
+                                     "ruffle/ruffle.js"}));
         writeFile("html/SitePage.html", sitePage("holiday"));
         window->close();
     }
