@@ -118,7 +118,8 @@ void TestConvPlan::readProbe()
     const std::string output =
         "stream|index=0|codec_type=video|disposition:attached_pic=1\n"
         "stream|index=1|codec_type=audio|sample_rate=48000|channels=6|disposition:attached_pic=0\n"
-        "stream|index=2|codec_name=mpeg4|codec_type=video|width=640|height=480|avg_frame_rate=30000/1001|"
+        "stream|index=2|codec_name=mpeg4|codec_type=video|pix_fmt=yuv420p|width=640|height=480|"
+        "avg_frame_rate=30000/1001|"
         "disposition:attached_pic=0\n"
         "stream|index=3|codec_type=audio|sample_rate=22050|channels=1|disposition:attached_pic=0\n"
         "format|duration=12.500000\n";
@@ -127,6 +128,7 @@ void TestConvPlan::readProbe()
     QCOMPARE(read.DurationSeconds, 12.5);
     QCOMPARE(read.VideoStream, 2);
     QCOMPARE(read.VideoCodec, "mpeg4");
+    QCOMPARE(read.PixelFormat, "yuv420p");
     QCOMPARE(read.Width, 640);
     QCOMPARE(read.Height, 480);
     QVERIFY(qAbs(read.FrameRate - 29.97) < 0.01);
@@ -247,6 +249,11 @@ void TestConvPlan::ffmpegArguments()
     QVERIFY(filters(FfmpegArguments(request, fast, ChooseSettings(fast))).starts_with("fps=30,scale="));
     fast.FrameRate = 30;
     QVERIFY(filters(FfmpegArguments(request, fast, ChooseSettings(fast))).starts_with("scale="));
+    // zimg takes the common 4:2:0 picture only, its chroma sited where swscale sites it.
+    fast.PixelFormat = "yuv420p";
+    const std::string zimg = filters(FfmpegArguments(request, fast, ChooseSettings(fast)));
+    QVERIFY(zimg.starts_with("zscale=") &&
+            zimg.find(":chromalin=center:chromal=center,") != std::string::npos);
 }
 
 OZ_TEST_MAIN(TestConvPlan)

@@ -92,7 +92,7 @@ std::vector<std::string> ProbeArguments(const std::string& input)
     return {"-v",
             "error",
             "-show_entries",
-            "stream=index,codec_type,codec_name,width,height,avg_frame_rate,sample_rate,channels:"
+            "stream=index,codec_type,codec_name,pix_fmt,width,height,avg_frame_rate,sample_rate,channels:"
             "stream_disposition=attached_pic:format=duration",
             "-of",
             "compact",
@@ -118,6 +118,7 @@ InputFacts ReadProbe(const std::string& probeOutput, std::int64_t sizeBytes)
         double frameRate = 0;
         std::string type;
         std::string codec;
+        std::string pixelFormat;
         bool attachedPicture = false;
         while (std::getline(fields, field, '|')) {
             const auto equals = field.find('=');
@@ -131,6 +132,8 @@ InputFacts ReadProbe(const std::string& probeOutput, std::int64_t sizeBytes)
                 type = value;
             else if (key == "codec_name")
                 codec = value;
+            else if (key == "pix_fmt")
+                pixelFormat = value;
             else if (key == "width")
                 parseInt(value, width);
             else if (key == "height")
@@ -152,6 +155,7 @@ InputFacts ReadProbe(const std::string& probeOutput, std::int64_t sizeBytes)
         if (type == "video" && !attachedPicture && facts.VideoStream < 0) {
             facts.VideoStream = index;
             facts.VideoCodec = codec;
+            facts.PixelFormat = pixelFormat;
             facts.Width = std::max(width, 0);
             facts.Height = std::max(height, 0);
             facts.FrameRate = frameRate;
@@ -267,10 +271,21 @@ std::vector<std::string> FfmpegArguments(const Request& request, const InputFact
     // a wide phone clip gets bars instead of being squeezed. Bicubic keeps
     // a large reduction sharp; after the decoder's own reduction the rest is
     // small, and lanczos wins back the detail that reduction softens.
-    filters += "scale=w='if(gt(dar," + frameRatio + ")," + w + ",trunc(" + h + "*dar/2)*2)':h='if(gt(dar," +
-               frameRatio + "),trunc(" + w + "/dar/2)*2," + h +
-               ")':flags=" + (reduction > 0 ? "lanczos" : "bicubic") + ",pad=" + w + ":" + h +
-               ":(ow-iw)/2:(oh-ih)/2,setsar=1";
+    const std::string size = "w='if(gt(dar," + frameRatio + ")," + w + ",trunc(" + h +
+                             "*dar/2)*2)':h='if(gt(dar," + frameRatio + "),trunc(" + w + "/dar/2)*2," + h +
+                             ")'";
+    const std::string kernel = reduction > 0 ? "lanczos" : "bicubic";
+    // zimg shrinks the usual 4:2:0 picture with the same kernel for about
+    // half the work of swscale, and in slices on both cores. Its chroma is
+    // sited at the centre, where swscale puts it, or the colours would shift
+    // by half a pixel against what conv made before. Other picture formats
+    // would need a colour matrix that the input may not name: swscale
+    // converts and scales those in one step, as it always did.
+    if (facts.PixelFormat == "yuv420p")
+        filters += "zscale=" + size + ":filter=" + kernel + ":chromalin=center:chromal=center";
+    else
+        filters += "scale=" + size + ":flags=" + kernel;
+    filters += ",pad=" + w + ":" + h + ":(ow-iw)/2:(oh-ih)/2,setsar=1";
     // A buffer of about a second holds the rate close to the mean all along,
     // so the file also stays small while it grows; at the lowest rates it
     // must still hold one whole key frame. The ceiling sits a hair above the

@@ -33,6 +33,7 @@ struct InputFacts {
     double DurationSeconds = 0;  // 0 when unknown
     int VideoStream = -1;        // stream index, -1 when none
     std::string VideoCodec;      // the decoder's name, as ffprobe gives it
+    std::string PixelFormat;     // the decoder's picture format, as ffprobe gives it
     int Width = 0;               // coded picture size; 0 when unknown
     int Height = 0;
     double FrameRate = 0;  // average frames a second; 0 when unknown
