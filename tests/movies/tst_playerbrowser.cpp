@@ -24,28 +24,11 @@
 
 #include <memory>
 
+using namespace TestSupport;
+
 namespace {
 
-// The test video: two large areas of known colour, top and bottom, with a
-// tone, as a camera writes it; the converter turns it into the clip.
-constexpr QRgb ClipTop = 0xE0C020;
-constexpr QRgb ClipBottom = 0x2040C0;
-const char* const ClipPicture =
-    "color=c=0xE0C020:s=320x120:r=25[top];color=c=0x2040C0:s=320x120:r=25[bottom];[top][bottom]vstack";
 constexpr int ClipSeconds = 6;
-
-// Colours survive the video codec and the renderer's smoothing only roughly.
-bool near(QRgb pixel, QRgb expected, int tolerance = 40)
-{
-    return std::abs(qRed(pixel) - qRed(expected)) <= tolerance &&
-           std::abs(qGreen(pixel) - qGreen(expected)) <= tolerance &&
-           std::abs(qBlue(pixel) - qBlue(expected)) <= tolerance;
-}
-
-QString hex(QRgb pixel)
-{
-    return QString::asprintf("%06X", pixel & 0xFFFFFF);
-}
 
 PlayerPageSettings pageSettings(int size, const std::string& color, const std::string& autoStart,
                                 const std::string& isLink, const std::string& webPage)

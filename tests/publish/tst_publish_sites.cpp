@@ -25,25 +25,8 @@ using namespace TestSupport;
 
 namespace {
 
-// Two large areas of known colour, top and bottom, as in the player test.
-constexpr QRgb ClipTop = 0xE0C020;
-constexpr QRgb ClipBottom = 0x2040C0;
-const char* const ClipPicture =
-    "color=c=0xE0C020:s=320x120:r=25[top];color=c=0x2040C0:s=320x120:r=25[bottom];[top][bottom]vstack";
 constexpr int SizeIndex = 2;
 constexpr QRgb ButtonColor = 0xFF8000;
-
-bool near(QRgb pixel, QRgb expected, int tolerance = 40)
-{
-    return std::abs(qRed(pixel) - qRed(expected)) <= tolerance &&
-           std::abs(qGreen(pixel) - qGreen(expected)) <= tolerance &&
-           std::abs(qBlue(pixel) - qBlue(expected)) <= tolerance;
-}
-
-QString hex(QRgb pixel)
-{
-    return QString::asprintf("%06X", pixel & 0xFFFFFF);
-}
 
 // The files of a folder, relative to it, sorted.
 QStringList filesIn(const QString& folder)

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <QStringList>
+
+#include <cstdlib>
 
 // Clips made with the system's ffmpeg at test time, and what ffprobe reads
 // from a file.
@@ -25,5 +28,24 @@ struct MediaProbe {
     int SampleRate = 0;
 };
 MediaProbe ProbeMedia(const QString& path);
+
+// The browser tests' video: two large areas of known colour, top and bottom.
+constexpr QRgb ClipTop = 0xE0C020;
+constexpr QRgb ClipBottom = 0x2040C0;
+inline const char* const ClipPicture =
+    "color=c=0xE0C020:s=320x120:r=25[top];color=c=0x2040C0:s=320x120:r=25[bottom];[top][bottom]vstack";
+
+// Colours survive the video codec and the renderer's smoothing only roughly.
+inline bool near(QRgb pixel, QRgb expected, int tolerance = 40)
+{
+    return std::abs(qRed(pixel) - qRed(expected)) <= tolerance &&
+           std::abs(qGreen(pixel) - qGreen(expected)) <= tolerance &&
+           std::abs(qBlue(pixel) - qBlue(expected)) <= tolerance;
+}
+
+inline QString hex(QRgb pixel)
+{
+    return QString::asprintf("%06X", pixel & 0xFFFFFF);
+}
 
 }  // namespace TestSupport
