@@ -1,5 +1,7 @@
 #include "publish/Site.h"
 
+#include "base/Descriptors.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,12 +31,6 @@ QString ErrnoMessage(int error, const QString& path)
     }
 }
 
-// Closes its descriptor when it goes.
-struct Descriptor {
-    int Fd = -1;
-    ~Descriptor() { if (Fd >= 0) ::close(Fd); }
-};
-
 class LocalSite : public Site {
 public:
     explicit LocalSite(const Destination& destination) : Folder(destination.Folder) {}
@@ -54,17 +50,16 @@ public:
         const QString folder = QFileInfo(target).path();
         if (!QDir().mkpath(folder))
             throw Failure{QStringLiteral("The folder %1 could not be made; is its parent writable?").arg(folder)};
-        Descriptor in, out;
-        in.Fd = ::open(QFile::encodeName(localFile).constData(), O_RDONLY | O_CLOEXEC);
-        if (in.Fd < 0)
+        const Platform::UniqueFd in(::open(QFile::encodeName(localFile).constData(), O_RDONLY | O_CLOEXEC));
+        if (!in.Valid())
             throw Failure{QStringLiteral("%1 could not be read: %2.").arg(localFile, QString::fromLocal8Bit(std::strerror(errno)))};
-        out.Fd = ::open(QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (out.Fd < 0)
+        Platform::UniqueFd out(::open(QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        if (!out.Valid())
             throw Failure{ErrnoMessage(errno, target)};
         std::vector<char> buffer(1 << 20);
         qint64 sent = 0;
         for (;;) {
-            const ssize_t got = ::read(in.Fd, buffer.data(), buffer.size());
+            const ssize_t got = ::read(in.Get(), buffer.data(), buffer.size());
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0)
@@ -72,7 +67,7 @@ public:
             if (got == 0)
                 break;
             for (ssize_t done = 0; done < got;) {
-                const ssize_t put = ::write(out.Fd, buffer.data() + done, size_t(got - done));
+                const ssize_t put = ::write(out.Get(), buffer.data() + done, size_t(got - done));
                 if (put < 0 && errno == EINTR)
                     continue;
                 if (put < 0)
@@ -84,7 +79,7 @@ public:
                 throw Failure{{}, true};
         }
         // Whole on the disk before it takes the old file's place.
-        if (::fsync(out.Fd) != 0 || ::close(std::exchange(out.Fd, -1)) != 0)
+        if (::fsync(out.Get()) != 0 || ::close(out.Release()) != 0)
             throw Failure{ErrnoMessage(errno, target)};
     }
 
