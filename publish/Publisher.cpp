@@ -50,15 +50,23 @@ struct Item {
 
 }  // namespace
 
-QString DefaultPageName(const QString& htmlFolder)
+namespace {
+
+// The clip's name with ".html", so several clips share one site folder.
+QString PageNameFor(const PageParts& parts)
 {
-    const std::optional<PageParts> parts = ReadSitePage(htmlFolder);
-    if (!parts)
-        return {};
-    QString clip = parts->ClipFile;
+    QString clip = parts.ClipFile;
     if (clip.endsWith(QLatin1String(".flv"), Qt::CaseInsensitive))
         clip.chop(4);
     return clip.isEmpty() ? QString() : clip + QLatin1String(".html");
+}
+
+}  // namespace
+
+QString DefaultPageName(const QString& htmlFolder)
+{
+    const std::optional<PageParts> parts = ReadSitePage(htmlFolder);
+    return parts ? PageNameFor(*parts) : QString();
 }
 
 class Worker : public QThread {
@@ -115,7 +123,7 @@ private:
             throw Failure{QStringLiteral("There is no player page to publish in %1 yet. Please press \"Generate Player\" first.").arg(html.path())};
         QString pageName = Job.PageName.trimmed();
         if (pageName.isEmpty())
-            pageName = DefaultPageName(Job.HtmlFolder);
+            pageName = PageNameFor(*parts);
         if (!IsPlainFileName(pageName))
             throw Failure{QStringLiteral("The page name \"%1\" is not a plain file name such as holiday.html.").arg(pageName)};
 
