@@ -66,7 +66,7 @@ void TPreviewWindow::closeEvent(QCloseEvent* event)
 
 std::unique_ptr<Preview> StartPreview()
 {
-    const QString html = QDir(QString::fromLocal8Bit(Platform::ProgramFolder().c_str())).filePath("html");
+    const QString html = Platform::HtmlFolder();
     if (!QFileInfo(QDir(html).filePath("TempHtml.html")).isFile()) {
         const char* const text =
             "There is no player page to preview yet. Convert a clip and press "

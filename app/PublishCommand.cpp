@@ -40,7 +40,7 @@ int RunPublishCommand(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("ombrix-zudodira"));
     const QStringList arguments = QCoreApplication::arguments();
     Publish::Request request;
-    request.HtmlFolder = QString::fromLocal8Bit(Platform::ProgramFolder()) + QStringLiteral("html/");
+    request.HtmlFolder = Platform::HtmlFolder();
     for (qsizetype i = 2; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         const bool hasValue = i + 1 < arguments.size();

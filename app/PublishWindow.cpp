@@ -124,7 +124,7 @@ private:
 TPublishWindow::TPublishWindow(QWidget* parent)
     : QWidget(parent, Qt::Window),
       ui(std::make_unique<Ui::TPublishWindow>()),
-      htmlFolder(QDir(fromLocal(Platform::ProgramFolder())).filePath(QStringLiteral("html")))
+      htmlFolder(Platform::HtmlFolder())
 {
     ui->setupUi(this);
     ui->RadioButton2->setChecked(true);

@@ -23,7 +23,7 @@ bool IsHtmlFolderCommand(int argc, char* argv[])
 
 int OpenHtmlFolder()
 {
-    const QString folder = QString::fromLocal8Bit(Platform::ProgramFolder() + "html");
+    const QString folder = Platform::HtmlFolder();
     if (QProcess::startDetached(QStringLiteral("xdg-open"), {folder}))
         return 0;
     std::fprintf(stderr, "ombrix-zudodira: cannot open %s: xdg-open (from xdg-utils) did not start\n",

@@ -21,6 +21,11 @@ std::string ProgramFolder()
     return folder;
 }
 
+QString HtmlFolder()
+{
+    return QString::fromLocal8Bit(ProgramFolder() + "html");
+}
+
 void SetProgramFolderForTesting(const std::string& folder)
 {
     TestingFolder() = folder;
