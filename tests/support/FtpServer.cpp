@@ -19,13 +19,16 @@ constexpr int SessionUid = 65534, SessionGid = 65534;
 
 }  // namespace
 
-FtpServer::FtpServer(const QString& folder) : root(folder) {}
+FtpServer::FtpServer(const QString& folder, const QString& login)
+    : root(folder), home(login.isEmpty() ? QDir(folder).filePath("home") : login)
+{
+}
 
 FtpServer::~FtpServer() { Stop(); }
 
 QString FtpServer::path(const QString& relative) const { return QDir(root).filePath(relative); }
 
-QString FtpServer::SiteFolder() const { return path("home"); }
+QString FtpServer::SiteFolder() const { return home; }
 
 QString FtpServer::Destination(bool tls, const QString& sub) const
 {
@@ -40,13 +43,16 @@ void FtpServer::UseCertificate(const QString& file, const QString& privateKey)
 
 bool FtpServer::Start(QString* error)
 {
+    if (!QDir().mkpath(root)) {
+        *error = "cannot make " + root;
+        return false;
+    }
     if (certificate.isEmpty()) {
         Certificate made;
         if (!MakeCertificate(root, "ftp-127.0.0.1", "IP:127.0.0.1,DNS:localhost", false, &made, error))
             return false;
         UseCertificate(made.File, made.Key);
     }
-    const QString home = SiteFolder();
     if (!QFile::exists(path("users.pdb"))) {
         if (!QDir().mkpath(home) || ::chown(QFile::encodeName(home).constData(), SessionUid, SessionGid) != 0) {
             *error = "cannot make " + home;

@@ -16,8 +16,9 @@ class ServerProcess;
 
 class FtpServer {
 public:
-    // folder: an empty folder of the test's own; everything lives in it.
-    explicit FtpServer(const QString& folder);
+    // folder: an empty folder of the test's own; everything lives in it,
+    // the login's folder too unless `home` names another (made if missing).
+    explicit FtpServer(const QString& folder, const QString& home = {});
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
@@ -50,7 +51,7 @@ public:
 private:
     QString path(const QString& relative) const;
 
-    QString root;
+    QString root, home;
     QString certificate, key;
     int port = 0;
     std::unique_ptr<ServerProcess> server;
