@@ -69,16 +69,26 @@ public:
     QList<RemoteEntry> List(const QString& folder) override
     {
         QByteArray listing;
-        Prepare(Url(folder) + '/');
-        // Hidden files too: what an earlier publish left half-sent.
-        Set(CURLOPT_CUSTOMREQUEST, "LIST -a");
-        Set(CURLOPT_WRITEFUNCTION, &FtpSite::Collect);
-        curl_easy_setopt(Handle.get(), CURLOPT_WRITEDATA, &listing);
-        const CURLcode code = Perform();
-        Set(CURLOPT_CUSTOMREQUEST, static_cast<const char*>(nullptr));
-        // A folder that cannot be entered is not there yet; one that cannot be
-        // written shows when the first file goes out.
-        if (code == CURLE_REMOTE_ACCESS_DENIED || code == CURLE_REMOTE_FILE_NOT_FOUND)
+        const auto list = [&](const char* command) {
+            listing.clear();
+            Prepare(Url(folder) + '/');
+            Set(CURLOPT_CUSTOMREQUEST, command);
+            Set(CURLOPT_WRITEFUNCTION, &FtpSite::Collect);
+            curl_easy_setopt(Handle.get(), CURLOPT_WRITEDATA, &listing);
+            const CURLcode code = Perform();
+            Set(CURLOPT_CUSTOMREQUEST, static_cast<const char*>(nullptr));
+            return code;
+        };
+        // Hidden files too: what an earlier publish left half-sent. A server
+        // that takes "-a" for a name answers "no such file"; plain LIST then.
+        CURLcode code = list("LIST -a");
+        const auto refused = [](CURLcode code) { return code == CURLE_FTP_COULDNT_RETR_FILE || code == CURLE_REMOTE_FILE_NOT_FOUND; };
+        if (refused(code))
+            code = list(nullptr);
+        // A folder that cannot be entered is not there yet, and some servers
+        // refuse to list an empty one; one that cannot be written shows when
+        // the first file goes out.
+        if (code == CURLE_REMOTE_ACCESS_DENIED || refused(code))
             return {};
         Check(code, folder.isEmpty() ? Where.Folder : folder);
         return ParseListing(listing);
