@@ -61,6 +61,11 @@ public:
             Set(CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
             Trust.Apply(Handle.get());
         }
+        // The server's replies only (never the commands, the password among
+        // them): the words of a server that ends the session.
+        Set(CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(Handle.get(), CURLOPT_DEBUGFUNCTION, &FtpSite::NoteReply);
+        curl_easy_setopt(Handle.get(), CURLOPT_DEBUGDATA, this);
         Set(CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(Handle.get(), CURLOPT_XFERINFOFUNCTION, &FtpSite::ProgressCallback);
         curl_easy_setopt(Handle.get(), CURLOPT_XFERINFODATA, this);
@@ -252,6 +257,21 @@ private:
     }
     static size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 
+    static int NoteReply(CURL*, curl_infotype type, char* data, size_t size, void* self)
+    {
+        if (type != CURLINFO_HEADER_IN)
+            return 0;
+        auto* site = static_cast<FtpSite*>(self);
+        // "421-first line", "421 last line": a new reply after a last line.
+        if (site->ReplyDone)
+            site->Reply.clear();
+        const QByteArray line = QByteArray(data, qsizetype(size)).trimmed();
+        site->ReplyDone = line.size() < 4 || line[3] != '-';
+        site->Reply += (site->Reply.isEmpty() ? QByteArray() : QByteArray(" ")) + (line.size() > 4 ? line.mid(4) : line);
+        site->ReplyCode = line.left(3).toInt();
+        return 0;
+    }
+
     static int ProgressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent)
     {
         auto* site = static_cast<FtpSite*>(self);
@@ -285,6 +305,10 @@ private:
             failure.NothingSent = true;
             break;
         case CURLE_OPERATION_TIMEDOUT:
+            if (ReplyCode == 421) {  // libcurl counts a closing server as a timeout
+                failure.Message = QStringLiteral("%1 ended the session: \"%2\"").arg(host, QString::fromUtf8(Reply.left(300)));
+                break;
+            }
             failure.Message = QStringLiteral("%1 did not answer in time. Please try again later.").arg(host);
             break;
         case CURLE_USE_SSL_FAILED:
@@ -338,7 +362,9 @@ private:
     QString Entry;  // the folder the login starts in, as the server names it
     char ErrorText[CURL_ERROR_SIZE] = {};
     const ByteReport* Report = nullptr;
-    bool Cleaning = false;
+    bool Cleaning = false, ReplyDone = true;
+    QByteArray Reply;  // the server's last reply, its lines joined
+    int ReplyCode = 0;
 };
 
 }  // namespace
