@@ -155,8 +155,12 @@ public:
 
     QString Address(const QString& path) const override
     {
+        // As the destination is written, so that it can be given again.
         const QByteArray scheme = Where.Kind == Destination::Protocol::Ftps ? "ftps://" : "ftp://";
-        return QString::fromUtf8(scheme + QUrl::toPercentEncoding(Where.User) + '@' + Base.mid(6) + '/' + UrlPath(Relative(path)));
+        QString folder = Where.Folder.startsWith(QLatin1Char('~')) ? QLatin1Char('/') + Where.Folder : Where.Folder;
+        if (!folder.endsWith(QLatin1Char('/')))
+            folder += QLatin1Char('/');
+        return QString::fromUtf8(scheme + QUrl::toPercentEncoding(Where.User) + '@' + Base.mid(6) + UrlPath(folder + path));
     }
 
 private:
