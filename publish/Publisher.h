@@ -1,7 +1,7 @@
 #pragma once
 // Puts the generated site page, its player movie, the clip and Ruffle on the
-// user's web site (SFTP or a local folder), so that a visitor never gets half
-// a file and a failed or cancelled publish leaves the site as it was.
+// user's web site (SFTP, FTP(S) or a local folder), so that a visitor never
+// gets half a file and a failed or cancelled publish leaves the site as it was.
 
 #include <QObject>
 #include <QString>
