@@ -1,11 +1,14 @@
 // Publishing as a script does it, end to end: the windowless command sends a
 // program folder's player page to real servers started on loopback (Debian's
-// sshd, logged in by key file and by agent, or a local folder), Debian's
+// sshd, logged in by key file and by agent, pure-ftpd over TLS, or a local
+// folder), Debian's
 // nginx serves what arrived, and headless Chromium at its default autoplay
 // policy plays it as a visitor would, with no click.
 #include "browser/HeadlessChromium.h"
 #include "browser/PlayerSite.h"
 #include "player/PlayerPage.h"
+#include "publish/Publisher.h"
+#include "support/FtpServer.h"
 #include "support/Media.h"
 #include "support/SiteServers.h"
 #include "support/TestSupport.h"
@@ -17,9 +20,12 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 using namespace TestSupport;
 
@@ -61,6 +67,7 @@ class PublishSitesTest : public QObject {
     QString program;  // a program folder of the test's own, with its page and clip
     std::unique_ptr<PlayerSite> converter;
     std::unique_ptr<SiteServers> servers;
+    std::unique_ptr<FtpServer> ftp;
     std::unique_ptr<HeadlessChromium> browser;
     std::unique_ptr<BrowserTab> tab;
 
@@ -80,6 +87,28 @@ class PublishSitesTest : public QObject {
         result.ExitCode = command.exitStatus() == QProcess::NormalExit ? command.exitCode() : -1;
         result.Out = QString::fromLocal8Bit(command.readAllStandardOutput());
         result.Err = QString::fromLocal8Bit(command.readAllStandardError());
+        return result;
+    }
+
+    // Over FTPS the publisher itself, as the window uses it: the command
+    // takes no password from a test yet, nor trusts a test's certificate.
+    CommandResult publishOverFtps(const QStringList& arguments)
+    {
+        Publish::Publisher publisher;
+        QSignalSpy finished(&publisher, &Publish::Publisher::Finished);
+        Publish::Request request;
+        request.HtmlFolder = program + "html";
+        request.Destination = arguments[0];
+        request.PublicAddress = arguments[2];
+        request.Login = Publish::LoginKind::Password;
+        request.Password = ftp->Password();
+        publisher.Start(request, {}, [](const QString&, const QString&, const QString&) { return true; });
+        CommandResult result;
+        if (!finished.wait(180000))
+            return result;
+        const auto outcome = finished.first().first().value<Publish::Result>();
+        result.ExitCode = outcome.Ok ? 0 : 1;
+        (outcome.Ok ? result.Out : result.Err) = outcome.Ok ? outcome.PageAddress : outcome.Message;
         return result;
     }
 
@@ -165,6 +194,9 @@ private slots:
         servers = std::make_unique<SiteServers>(work.filePath("servers"));
         QVERIFY2(servers->Start(&error), qPrintable(error));
         QVERIFY(servers->TrustHostKey());
+        // Its login's folder inside what nginx serves.
+        ftp = std::make_unique<FtpServer>(work.filePath("ftp"), servers->SiteFolder() + "/ftps");
+        QVERIFY2(ftp->Start(&error), qPrintable(error));
         try {
             browser = std::make_unique<HeadlessChromium>(work.filePath("browser"));
         } catch (const BrowserError& failure) {
@@ -177,6 +209,7 @@ private slots:
         tab.reset();
         browser.reset();
         servers.reset();
+        ftp.reset();
     }
 
     void publishes_data()
@@ -187,6 +220,8 @@ private slots:
                                         << "key";
         QTest::newRow("sftp, agent") << "agent"
                                      << "agent";
+        QTest::newRow("ftps, password") << "ftps"
+                                        << "ftps";
         QTest::newRow("local folder") << "local"
                                       << "";
     }
@@ -196,13 +231,15 @@ private slots:
         QFETCH(QString, login);
         const QString html = program + "html/";
         const QString site = servers->SiteFolder() + "/" + folder + "/";
-        QStringList arguments{login.isEmpty() ? site : servers->Destination(folder), "--public-address",
-                              servers->WebAddress(folder + "/")};
+        QStringList arguments{login.isEmpty()  ? site
+                              : login == "ftps" ? ftp->Destination(true, "")
+                                                : servers->Destination(folder),
+                              "--public-address", servers->WebAddress(folder + "/")};
         if (login == "key")
             arguments << "--key" << servers->KeyFile();
         const qsizetype before = servers->WrittenFiles().size();
         const qsizetype requestsBefore = servers->WebRequests().size();
-        const CommandResult first = publish(arguments);
+        const CommandResult first = login == "ftps" ? publishOverFtps(arguments) : publish(arguments);
         QVERIFY2(first.ExitCode == 0, qPrintable(ending(first.Err)));
         QCOMPARE(first.Out.trimmed(), servers->WebAddress(folder + "/holiday.html"));
 
@@ -227,6 +264,20 @@ private slots:
         checkInBrowser(first.Out.trimmed());
         if (QTest::currentTestFailed() || login.isEmpty())
             return;
+        if (login == "ftps") {
+            // Renamed into place anew, but Ruffle left alone.
+            const auto inode = [&](const QString& file) {
+                struct stat status {};
+                return ::stat(QFile::encodeName(site + file).constData(), &status) == 0 ? status.st_ino : ino_t(0);
+            };
+            const auto page = inode("holiday.html"), ruffleJs = inode("ruffle/ruffle.js");
+            const CommandResult second = publishOverFtps(arguments);
+            QVERIFY2(second.ExitCode == 0, qPrintable(second.Err));
+            QVERIFY(inode("holiday.html") != page);
+            QCOMPARE(inode("ruffle/ruffle.js"), ruffleJs);
+            QCOMPARE(filesIn(site), expected);
+            return;
+        }
 
         // Counted by the server: the first publish sent every Ruffle file, a
         // second one sends the rest again but no Ruffle file.
