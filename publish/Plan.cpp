@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QUrl>
+#include <QXmlStreamReader>
 
 namespace Publish {
 
@@ -215,6 +216,46 @@ QByteArray UrlPath(const QString& path)
         encoded += parts[i] == QLatin1String("~") ? QByteArray("~") : QUrl::toPercentEncoding(parts[i]);
     }
     return encoded;
+}
+
+QList<RemoteEntry> ParseMultistatus(const QByteArray& answer, const QString& folder)
+{
+    const auto withoutSlash = [](QString path) {
+        while (path.endsWith(QLatin1Char('/')))
+            path.chop(1);
+        return path;
+    };
+    const QString self = withoutSlash(folder);
+    const QLatin1StringView dav("DAV:");
+    QList<RemoteEntry> entries;
+    RemoteEntry entry;
+    QString href;
+    QXmlStreamReader reader(answer);
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.namespaceUri() != dav)
+            continue;
+        const QStringView name = reader.name();
+        if (reader.isStartElement()) {
+            if (name == QLatin1String("response")) {
+                entry = {};
+                href.clear();
+            } else if (name == QLatin1String("href") && href.isEmpty()) {
+                href = reader.readElementText().trimmed();
+            } else if (name == QLatin1String("collection")) {
+                entry.Folder = true;
+            } else if (name == QLatin1String("getcontentlength")) {
+                entry.Size = reader.readElementText().trimmed().toLongLong();
+            }
+        } else if (reader.isEndElement() && name == QLatin1String("response")) {
+            // The href is a path or a whole URL, percent-encoded either way.
+            const QString path = withoutSlash(QUrl(href).path(QUrl::FullyDecoded));
+            entry.Name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+            if (path != self && !entry.Name.isEmpty())
+                entries.append(entry);
+        }
+    }
+    return entries;
 }
 
 }  // namespace Publish

@@ -47,6 +47,10 @@ struct RemoteEntry {
 // "." and ".." and lines that fit no entry are left out.
 QList<RemoteEntry> ParseListing(const QByteArray& listing);
 
+// A WebDAV server's answer to PROPFIND with depth 1 on `folder` (its path on
+// the server): the entries in it, the folder itself left out.
+QList<RemoteEntry> ParseMultistatus(const QByteArray& answer, const QString& folder);
+
 // A TLS certificate's fingerprint from its DER bytes: "SHA256:" and the
 // digest's upper-case hex pairs joined by ':', as certificate viewers show it.
 QString CertificateFingerprint(const QByteArray& der);

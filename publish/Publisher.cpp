@@ -241,9 +241,9 @@ private:
             return MakeFtpSite(destination, Job, TrustingQuestion(), SiteStop);
         case Destination::Protocol::Http:
         case Destination::Protocol::Https:
-            break;
+            return MakeDavSite(destination, Job, TrustingQuestion(), SiteStop);
         }
-        throw Failure{QStringLiteral("Publishing to WebDAV (%1) is not possible yet.").arg(Job.Destination), false, true};
+        throw Failure{QStringLiteral("The destination %1 is of no kind known here.").arg(Job.Destination), false, true};
     }
 
     // The caller's question, noting a yes: the outcome hands the fingerprint

@@ -42,6 +42,8 @@ public:
 };
 
 std::unique_ptr<Site> MakeLocalSite(const Destination& destination);
+std::unique_ptr<Site> MakeDavSite(const Destination& destination, const Request& request, CertificateQuestion ask,
+                                  const std::atomic<bool>& stop);
 std::unique_ptr<Site> MakeFtpSite(const Destination& destination, const Request& request, CertificateQuestion ask,
                                   const std::atomic<bool>& stop);
 std::unique_ptr<Site> MakeSftpSite(const Destination& destination, const Request& request, HostKeyQuestion ask,

@@ -6,6 +6,7 @@
 #include "publish/Publisher.h"
 #include "support/Certificates.h"
 #include "support/FtpServer.h"
+#include "support/DavServer.h"
 #include "support/TestSupport.h"
 
 #include <QDirIterator>
@@ -15,6 +16,7 @@
 #include <QTcpSocket>
 
 #include <csignal>
+#include <optional>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -211,6 +213,22 @@ private:
         return request;
     }
 
+    Request PasswordRequest(const QString& destination, const QString& password, const QString& pinned) const
+    {
+        Request request = KeyRequest(destination);
+        request.Login = LoginKind::Password;
+        request.Password = password;
+        request.PinnedCertificate = pinned;
+        return request;
+    }
+
+    // "SHA256:AB:CD:..." of a PEM certificate, as openssl shows it.
+    static QString CertificateFingerprintOf(const QString& pem)
+    {
+        const QString shown = Run(QStringLiteral("openssl"), {"x509", "-noout", "-fingerprint", "-sha256", "-in", pem});
+        return QStringLiteral("SHA256:") + shown.section(QLatin1Char('='), 1).trimmed();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -240,19 +258,39 @@ private slots:
         QTest::newRow("no room on the server") << "no room" << "no room left";
         QTest::newRow("folder not writable") << "read-only" << "is not writable";
         QTest::newRow("cancel mid-upload") << "cancel" << "cancelled";
+        // The same over WebDAV (https, nginx behind basic authentication).
+        QTest::newRow("webdav, wrong password") << "dav wrong password" << "did not accept the password for the user publisher";
+        QTest::newRow("webdav, server stopped mid-upload") << "dav stopped" << "broke off while sending flvs/my clip.flv";
+        QTest::newRow("webdav, cancel mid-upload") << "dav cancel" << "cancelled";
+        QTest::newRow("webdav, certificate for another name")
+            << "dav other name" << "the certificate is for another name (other.example)";
     }
 
     void faults()
     {
         QFETCH(QString, fault);
         QFETCH(QString, message);
-        const QString site = Temp.filePath(QStringLiteral("site-") + QString(fault).replace(' ', '-'));
+        const bool dav = fault.startsWith(QLatin1String("dav "));
+        QString site = Temp.filePath(QStringLiteral("site-") + QString(fault).replace(' ', '-'));
         const QString folder = site + QStringLiteral("/www");
-        Sshd server(Temp.path(), Authorized, Sshd::Normal);
-        Write(KnownHosts(), server.KnownHostsLine().toUtf8());
+        std::optional<Sshd> server;
+        std::optional<TestSupport::DavServer> davServer;
+        Request request = KeyRequest({});
+        if (dav) {
+            davServer.emplace(site);
+            QString error;
+            QVERIFY2(davServer->Start(&error), qPrintable(error));
+            site = davServer->SiteFolder();
+            request = PasswordRequest(davServer->Destination(true, QStringLiteral("www")), davServer->Password(),
+                                      CertificateFingerprintOf(davServer->CertificateFile()));
+        } else {
+            server.emplace(Temp.path(), Authorized, Sshd::Normal);
+            Write(KnownHosts(), server->KnownHostsLine().toUtf8());
+            request.Destination = server->Url(folder);
+        }
 
         MakeHtml(1, 1000);
-        const Result first = Publish(KeyRequest(server.Url(folder)));
+        const Result first = Publish(request);
         QVERIFY2(first.Ok, qPrintable(first.Message));
         const QMap<QString, QByteArray> before = Snapshot(site);
         QCOMPARE(before.keys(), QStringList({"www/flv_player_320x240.swf", "www/flvs/my clip.flv", "www/holiday.html", "www/ruffle/ruffle.js"}));
@@ -260,18 +298,26 @@ private slots:
         // Every byte differs now; a large clip keeps the upload going long
         // enough to be stopped.
         MakeHtml(2, 256 << 20);
-        Request request = KeyRequest(server.Url(folder));
         HostKeyQuestion ask;
         QString asked;
         std::function<void(Publisher&, const Progress&)> midway;
         const auto whenSendingClip = &WhenSendingClip;
         std::unique_ptr<Sshd> other;
-        if (fault == QLatin1String("wrong key")) {
+        if (fault == QLatin1String("dav wrong password")) {
+            request.Password = QStringLiteral("sesame");
+        } else if (fault == QLatin1String("dav other name")) {
+            davServer->CertificateFor(QStringLiteral("other.example"));
+            QString error;
+            QVERIFY2(davServer->Start(&error), qPrintable(error));
+            request.PinnedCertificate.clear();
+        } else if (fault == QLatin1String("dav stopped")) {
+            midway = whenSendingClip([&davServer](Publisher&) { davServer->Crash(); });
+        } else if (fault == QLatin1String("wrong key")) {
             request.KeyFile = OtherKey;
         } else if (fault == QLatin1String("refused")) {
             request.Destination = QStringLiteral("sftp://127.0.0.1:%1%2").arg(FreePort()).arg(folder);
         } else if (fault == QLatin1String("changed")) {
-            Write(KnownHosts(), QStringLiteral("[127.0.0.1]:%1 %2\n").arg(server.Port)
+            Write(KnownHosts(), QStringLiteral("[127.0.0.1]:%1 %2\n").arg(server->Port)
                                     .arg(QString::fromUtf8(ReadAll(OtherKey + QStringLiteral(".pub")).split(' ').mid(0, 2).join(' ')))
                                     .toUtf8());
         } else if (fault == QLatin1String("declined")) {
@@ -281,8 +327,8 @@ private slots:
                 return false;
             };
         } else if (fault == QLatin1String("stopped")) {
-            midway = whenSendingClip([&server](Publisher&) { server.KillSessions(); });
-        } else if (fault == QLatin1String("cancel")) {
+            midway = whenSendingClip([&server](Publisher&) { server->KillSessions(); });
+        } else if (fault.endsWith(QLatin1String("cancel"))) {
             midway = whenSendingClip([](Publisher& publisher) { publisher.Cancel(); });
         } else {
             other = std::make_unique<Sshd>(Temp.path(), Authorized, fault == QLatin1String("no room") ? Sshd::SmallFiles : Sshd::ReadOnly);
@@ -294,7 +340,7 @@ private slots:
 
         QVERIFY(!result.Ok);
         QVERIFY2(result.Message.contains(message), qPrintable(result.Message));
-        QCOMPARE(result.Cancelled, fault == QLatin1String("cancel"));
+        QCOMPARE(result.Cancelled, fault.endsWith(QLatin1String("cancel")));
         // The site as it was: the same files, byte for byte, nothing beside them.
         QCOMPARE(Snapshot(site).keys(), before.keys());
         QVERIFY(Snapshot(site) == before);
@@ -497,6 +543,24 @@ private slots:
         for (const RemoteEntry& entry : entries)
             seen << QStringLiteral("%1=%2%3").arg(entry.Name).arg(entry.Size).arg(entry.Folder ? "/" : "");
         QCOMPARE(seen, QStringList({"ruffle.js=465076", " two  spaces.wasm=7", "link.js=12", "flvs=4096/"}));
+
+        // WebDAV's listing: paths or whole URLs, percent-encoded, any prefix
+        // for DAV:, the folder itself among them, a folder's length missing.
+        seen.clear();
+        for (const RemoteEntry& entry : ParseMultistatus(
+                 "<?xml version=\"1.0\"?><d:multistatus xmlns:d=\"DAV:\" xmlns:x=\"urn:x\">"
+                 "<d:response><d:href>/my%20site/</d:href><d:propstat><d:prop><d:resourcetype><d:collection/>"
+                 "</d:resourcetype></d:prop></d:propstat></d:response>"
+                 "<d:response><d:href>https://h:8443/my%20site/ruffle.js</d:href><d:propstat><d:prop>"
+                 "<d:getcontentlength>465076</d:getcontentlength><d:resourcetype/></d:prop></d:propstat></d:response>"
+                 "<response xmlns=\"DAV:\"><href>/my%20site/flvs/</href><propstat><prop><resourcetype><collection/>"
+                 "</resourcetype></prop></propstat><propstat><prop><getcontentlength/></prop>"
+                 "<status>HTTP/1.1 404 Not Found</status></propstat></response>"
+                 "<d:response><d:href>/my%20site/.a%20b.flv.oz-part</d:href><d:propstat><d:prop><x:collection/>"
+                 "<d:getcontentlength> 7 </d:getcontentlength></d:prop></d:propstat></d:response></d:multistatus>",
+                 "/my site/"))
+            seen << QStringLiteral("%1=%2%3").arg(entry.Name).arg(entry.Size).arg(entry.Folder ? "/" : "");
+        QCOMPARE(seen, QStringList({"ruffle.js=465076", "flvs=0/", ".a b.flv.oz-part=7"}));
 
         const std::optional<PageParts> parts = ReadPageParts(
             "<param name=\"movie\" value=\"flv_player_640x480.swf\" /> <param name=\"FlashVars\" value=\"file=flvs\\a%26b%25.flv&clipLength=3\"");

@@ -9,6 +9,7 @@
 #include "player/PlayerPage.h"
 #include "publish/Publisher.h"
 #include "support/FtpServer.h"
+#include "support/DavServer.h"
 #include "support/Media.h"
 #include "support/SiteServers.h"
 #include "support/TestSupport.h"
@@ -110,6 +111,21 @@ class PublishSitesTest : public QObject {
         result.ExitCode = outcome.Ok ? 0 : 1;
         (outcome.Ok ? result.Out : result.Err) = outcome.Ok ? outcome.PageAddress : outcome.Message;
         return result;
+    }
+
+    // What the page needs, byte for byte, and nothing else (no temporary file).
+    void checkFiles(const QString& site)
+    {
+        const QString html = program + "html/";
+        QStringList expected{"holiday.html", "flv_player_320x240.swf", "flvs/holiday.flv"};
+        for (const QString& file : filesIn(html + "ruffle"))
+            expected << "ruffle/" + file;
+        expected.sort();
+        QCOMPARE(filesIn(site), expected);
+        for (const QString& file : expected) {
+            const QString source = file == "holiday.html" ? "SitePage.html" : file;
+            QVERIFY2(ReadFile(site + file) == ReadFile(html + source), qPrintable(file));
+        }
     }
 
     // The published page as a new visitor sees it, with no click: the player
@@ -243,17 +259,10 @@ private slots:
         QVERIFY2(first.ExitCode == 0, qPrintable(ending(first.Err)));
         QCOMPARE(first.Out.trimmed(), servers->WebAddress(folder + "/holiday.html"));
 
-        // What the page needs, byte for byte, and nothing else (no temporary file).
+        checkFiles(site);
+        if (QTest::currentTestFailed())
+            return;
         const QStringList ruffle = filesIn(html + "ruffle");
-        QStringList expected{"holiday.html", "flv_player_320x240.swf", "flvs/holiday.flv"};
-        for (const QString& file : ruffle)
-            expected << "ruffle/" + file;
-        expected.sort();
-        QCOMPARE(filesIn(site), expected);
-        for (const QString& file : expected) {
-            const QString source = file == "holiday.html" ? "SitePage.html" : file;
-            QVERIFY2(ReadFile(site + file) == ReadFile(html + source), qPrintable(file));
-        }
 
         // The command's own check fetched the page and what it loads from nginx.
         const QStringList fetched = servers->WebRequests().mid(requestsBefore);
@@ -291,7 +300,56 @@ private slots:
         const QStringList written = servers->WrittenFiles().mid(beforeSecond);
         QVERIFY2(!written.isEmpty(), "the server counted nothing");
         QCOMPARE(ruffleFiles(written), 0);
-        QCOMPARE(filesIn(site), expected);
+        checkFiles(site);
+    }
+
+    // Over WebDAV (https, a password, the server's own certificate pinned as
+    // the window pins it), then the page from the web server's view of the
+    // same folder; a second publish sends no Ruffle file again, also to a
+    // plain nginx over http, which cannot list a folder.
+    void publishesOverWebDav_data()
+    {
+        QTest::addColumn<bool>("propfind");
+        QTest::newRow("webdav, https") << true;
+        QTest::newRow("webdav, http, no PROPFIND") << false;
+    }
+    void publishesOverWebDav()
+    {
+        QFETCH(bool, propfind);
+        TestSupport::DavServer dav(work.filePath(propfind ? "dav" : "dav-plain"));
+        if (!propfind)
+            dav.WithoutPropfind();
+        QString error;
+        QVERIFY2(dav.Start(&error), qPrintable(error));
+        QProcess openssl;
+        openssl.start("openssl", {"x509", "-noout", "-fingerprint", "-sha256", "-in", dav.CertificateFile()});
+        QVERIFY(openssl.waitForFinished(60000));
+        Publish::Request request;
+        request.HtmlFolder = program + "html";
+        request.Destination = dav.Destination(propfind, "clips");
+        request.Login = Publish::LoginKind::Password;
+        request.Password = dav.Password();
+        request.PinnedCertificate = "SHA256:" + QString::fromLatin1(openssl.readAll()).section('=', 1).trimmed();
+        request.PublicAddress = dav.WebAddress("clips/");
+        auto publish = [&] {
+            Publish::Publisher publisher;
+            QSignalSpy finished(&publisher, &Publish::Publisher::Finished);
+            publisher.Start(request, {});
+            return finished.wait(180000) ? finished.first().first().value<Publish::Result>() : Publish::Result{};
+        };
+        const Publish::Result first = publish();
+        QVERIFY2(first.Ok, qPrintable(first.Message));
+        QCOMPARE(first.PageAddress, dav.WebAddress("clips/holiday.html"));
+        checkFiles(dav.SiteFolder() + "/clips/");
+        checkInBrowser(first.PageAddress);
+
+        const QString ruffle = "PUT /clips/ruffle/";
+        const qsizetype ruffleFiles = filesIn(program + "html/ruffle").size();
+        QCOMPARE(dav.DavRequests().filter(ruffle).size(), ruffleFiles);
+        const Publish::Result second = publish();
+        QVERIFY2(second.Ok, qPrintable(second.Message));
+        QCOMPARE(dav.DavRequests().filter(ruffle).size(), ruffleFiles);
+        checkFiles(dav.SiteFolder() + "/clips/");
     }
 };
 

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <signal.h>
+
 namespace TestSupport {
 
 DavServer::DavServer(const QString& folder) : root(QDir(folder).absolutePath()) {}
@@ -25,7 +27,7 @@ QString DavServer::SiteFolder() const
 
 QString DavServer::CertificateFile() const
 {
-    return certificate;
+    return path("web/certificate.pem");
 }
 
 QString DavServer::Destination(bool https, const QString& sub) const
@@ -39,12 +41,6 @@ QString DavServer::Destination(bool https, const QString& sub) const
 QString DavServer::WebAddress(const QString& sub) const
 {
     return QString("http://127.0.0.1:%1/%2").arg(webPort).arg(sub);
-}
-
-void DavServer::UseCertificate(const QString& certificateFile, const QString& keyFile)
-{
-    certificate = certificateFile;
-    key = keyFile;
 }
 
 bool DavServer::writeConfig(QString* error)
@@ -96,7 +92,7 @@ bool DavServer::writeConfig(QString* error)
             .arg(root, temp)
             .arg(httpPort)
             .arg(httpsPort)
-            .arg(certificate, key, SiteFolder())
+            .arg(CertificateFile(), path("web/key.pem"), SiteFolder())
             .arg(webPort)
             .arg(propfind ? "load_module /usr/lib/nginx/modules/ngx_http_dav_ext_module.so;\n" : "",
                  propfind ? "dav_ext_methods PROPFIND OPTIONS;" : "")
@@ -116,14 +112,16 @@ bool DavServer::Start(QString* error)
             return false;
         }
     }
-    if (certificate.isEmpty()) {
-        UseCertificate(path("web/certificate.pem"), path("web/key.pem"));
+    if (madeFor != certificateName) {
+        const QString alternatives =
+            certificateName == "127.0.0.1" ? "IP:127.0.0.1,DNS:localhost" : "DNS:" + certificateName;
         if (!RunProgram("openssl",
                         {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-                         "-days", "30", "-subj", "/CN=127.0.0.1", "-addext",
-                         "subjectAltName=IP:127.0.0.1,DNS:localhost", "-keyout", key, "-out", certificate},
+                         "-days", "30", "-subj", "/CN=" + certificateName, "-addext", "subjectAltName=" + alternatives,
+                         "-keyout", path("web/key.pem"), "-out", CertificateFile()},
                         error))
             return false;
+        madeFor = certificateName;
     }
     QByteArray hash;
     if (!RunProgram("openssl", {"passwd", "-apr1", Password()}, error, QProcessEnvironment::systemEnvironment(),
@@ -131,6 +129,7 @@ bool DavServer::Start(QString* error)
         !WriteText(path("web/htpasswd"), User().toUtf8() + ':' + hash.trimmed() + '\n'))
         return false;
 
+    nginx.reset();
     const bool keepPorts = httpPort != 0;
     for (int attempt = 0; attempt < 5; ++attempt) {
         if (!keepPorts) {
@@ -149,8 +148,10 @@ bool DavServer::Start(QString* error)
         auto log = [&] { return ReadFile(path("web/nginx.log")).mid(logStart) + ReadFile(path("web/error.log")); };
         auto up = [&] { return AcceptsOn(httpPort) && AcceptsOn(httpsPort) && AcceptsOn(webPort); };
         if (nginx->Start() && WaitFor([&] { return up() || !nginx->Running(); }, ServerStartMs) &&
-            nginx->Running())
+            nginx->Running()) {
+            pid = nginx->Pid();
             return true;
+        }
         *error = "nginx did not start: " + QString::fromLocal8Bit(log());
         nginx.reset();
         if (!log().contains("Address already in use"))
@@ -160,9 +161,11 @@ bool DavServer::Start(QString* error)
     return false;
 }
 
-void DavServer::Stop()
+void DavServer::Crash() const
 {
-    nginx.reset();
+    // nginx runs as one process here: nothing of it lives on.
+    if (pid > 0)
+        ::kill(pid, SIGKILL);
 }
 
 QStringList DavServer::DavRequests() const

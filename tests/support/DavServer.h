@@ -11,6 +11,8 @@
 
 #include <memory>
 
+#include <sys/types.h>
+
 namespace TestSupport {
 
 class ServerProcess;
@@ -27,17 +29,17 @@ public:
     // Before Start: a server that answers PROPFIND "not allowed", as plain
     // nginx does, so that clients must find sizes another way.
     void WithoutPropfind() { propfind = false; }
-    // The certificate and key https presents (PEM files); without one, a
-    // self-signed certificate for 127.0.0.1 and localhost is made. Takes
-    // effect at the next Start.
-    void UseCertificate(const QString& certificate, const QString& key);
+    // https presents a self-signed certificate the server makes as it
+    // starts, for 127.0.0.1 and localhost unless another name is given here;
+    // starting again after a new name makes a new one.
+    void CertificateFor(const QString& name) { certificateName = name; }
 
     // Makes the login (and the certificate) and starts nginx; on failure
-    // returns false with the reason in error. Starting again after Stop keeps
-    // the ports.
+    // returns false with the reason in error. Starting again keeps the ports.
     bool Start(QString* error);
-    // Ends the server at once, as a crash would, mid-request or not.
-    void Stop();
+    // Ends the server at once, as a crash would, mid-request or not. Safe on
+    // any thread (a publisher reports its progress on its own).
+    void Crash() const;
 
     QString User() const { return "publisher"; }
     // Not ASCII, with a colon and a blank: what basic authentication must carry.
@@ -59,9 +61,11 @@ private:
     QString path(const QString& relative) const;
 
     QString root;
-    QString certificate, key;
+    QString certificateName = "127.0.0.1";
+    QString madeFor;  // the name of the certificate made last
     bool propfind = true;
     int httpPort = 0, httpsPort = 0, webPort = 0;
+    pid_t pid = 0;
     std::unique_ptr<ServerProcess> nginx;
 };
 
