@@ -1,4 +1,4 @@
-// conv's rules: its command line, what it reads from ffprobe, the rates it
+// conv's rules: its command line, the streams it takes, the rates it
 // picks and the ffmpeg command line it hands on.
 #include "ConvPlan.h"
 #include "support/TestSupport.h"
@@ -44,7 +44,7 @@ class TestConvPlan : public QObject {
 private slots:
     void parseArguments_data();
     void parseArguments();
-    void readProbe();
+    void chooseStreams();
     void chooseSettings_data();
     void chooseSettings();
     void decoderReduction_data();
@@ -112,18 +112,15 @@ void TestConvPlan::parseArguments()
     QCOMPARE(request->Height, 180);
 }
 
-void TestConvPlan::readProbe()
+void TestConvPlan::chooseStreams()
 {
     // An audio file's cover art comes first and is no video.
-    const std::string output =
-        "stream|index=0|codec_type=video|disposition:attached_pic=1\n"
-        "stream|index=1|codec_type=audio|sample_rate=48000|channels=6|disposition:attached_pic=0\n"
-        "stream|index=2|codec_name=mpeg4|codec_type=video|pix_fmt=yuv420p|width=640|height=480|"
-        "avg_frame_rate=30000/1001|"
-        "disposition:attached_pic=0\n"
-        "stream|index=3|codec_type=audio|sample_rate=22050|channels=1|disposition:attached_pic=0\n"
-        "format|duration=12.500000\n";
-    InputFacts read = ReadProbe(output, 1234);
+    std::vector<StreamFacts> streams(4);
+    streams[0] = {0, StreamType::Video, "mjpeg", "yuvj420p", 500, 500, 0, 0, 0, true};
+    streams[1] = {1, StreamType::Audio, "aac", "", 0, 0, 0, 48000, 6, false};
+    streams[2] = {2, StreamType::Video, "mpeg4", "yuv420p", 640, 480, 30000 / 1001.0, 0, 0, false};
+    streams[3] = {3, StreamType::Audio, "mp3", "", 0, 0, 0, 22050, 1, false};
+    InputFacts read = ChooseStreams(streams, 12.5, 1234);
     QCOMPARE(read.SizeBytes, qint64(1234));
     QCOMPARE(read.DurationSeconds, 12.5);
     QCOMPARE(read.VideoStream, 2);
@@ -136,7 +133,12 @@ void TestConvPlan::readProbe()
     QCOMPARE(read.SampleRate, 48000);
     QCOMPARE(read.Channels, 6);
 
-    read = ReadProbe("stream|index=0|codec_type=video|disposition:attached_pic=0\nformat|duration=N/A\n", 10);
+    // Audio of an unknown rate is no sound to convert.
+    streams.resize(2);
+    streams[0] = {0, StreamType::Video, "h264", "yuv420p", 1280, 720, 0, 0, 0, false};
+    streams[1] = {1, StreamType::Audio, "aac", "", 0, 0, 0, 0, 2, false};
+    read = ChooseStreams(streams, 0, 10);
+    QCOMPARE(read.VideoStream, 0);
     QCOMPARE(read.DurationSeconds, 0.0);
     QCOMPARE(read.AudioStream, -1);
     QCOMPARE(read.FrameRate, 0.0);

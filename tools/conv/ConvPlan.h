@@ -32,8 +32,8 @@ struct InputFacts {
     std::int64_t SizeBytes = 0;
     double DurationSeconds = 0;  // 0 when unknown
     int VideoStream = -1;        // stream index, -1 when none
-    std::string VideoCodec;      // the decoder's name, as ffprobe gives it
-    std::string PixelFormat;     // the decoder's picture format, as ffprobe gives it
+    std::string VideoCodec;      // the decoder's name, as the demuxer names it
+    std::string PixelFormat;     // the decoder's picture format, as the demuxer names it
     int Width = 0;               // coded picture size; 0 when unknown
     int Height = 0;
     double FrameRate = 0;  // average frames a second; 0 when unknown
@@ -42,11 +42,26 @@ struct InputFacts {
     int Channels = 0;
 };
 
-// The arguments for ffprobe that produce what ReadProbe reads.
-std::vector<std::string> ProbeArguments(const std::string& input);
+enum class StreamType { Video, Audio, Other };
 
-// Reads ffprobe's compact output; the size comes from the file system.
-InputFacts ReadProbe(const std::string& probeOutput, std::int64_t sizeBytes);
+// One stream of the input, as the demuxer describes it.
+struct StreamFacts {
+    int Index = -1;
+    StreamType Type = StreamType::Other;
+    std::string Codec;
+    std::string PixelFormat;
+    int Width = 0;
+    int Height = 0;
+    double FrameRate = 0;  // 0 when unknown
+    int SampleRate = 0;
+    int Channels = 0;
+    bool AttachedPicture = false;
+};
+
+// The first video stream that is not cover art, and the first audio stream
+// with a known sampling rate; the size comes from the file system.
+InputFacts ChooseStreams(const std::vector<StreamFacts>& streams, double durationSeconds,
+                         std::int64_t sizeBytes);
 
 struct Settings {
     int VideoKbps = 0;

@@ -1,11 +1,7 @@
 #include "Launch.h"
 
 #include "base/ChildProcess.h"
-#include "base/Descriptors.h"
-#include "base/Exceptions.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace Conv {
@@ -20,44 +16,6 @@ std::vector<std::string> withName(const std::string& program, const std::vector<
 }
 
 }  // namespace
-
-std::optional<Captured> RunCapturingOutput(const std::string& program,
-                                           const std::vector<std::string>& arguments)
-{
-    Platform::Pipe pipe;
-    try {
-        pipe = Platform::CreatePipe();
-    } catch (const EInOutError& error) {
-        errno = error.ErrorCode;
-        return std::nullopt;
-    }
-    const Platform::UniqueFd nothing(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-    if (!nothing.Valid())
-        return std::nullopt;
-
-    // Started as the program's runner starts its children: the probe ends
-    // with conv, also when conv is killed.
-    std::optional<Platform::ChildProcess> child = Platform::ChildProcess::Start(
-        program, withName(program, arguments),
-        {{nothing.Get(), STDIN_FILENO}, {pipe.WriteEnd.Get(), STDOUT_FILENO}, {STDERR_FILENO, STDERR_FILENO}},
-        0);
-    pipe.WriteEnd.Reset();
-    if (!child)
-        return std::nullopt;
-
-    Captured result;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t count = ::read(pipe.ReadEnd.Get(), buffer, sizeof buffer);
-        if (count > 0)
-            result.Output.append(buffer, static_cast<std::size_t>(count));
-        else if (count == 0 || errno != EINTR)
-            break;
-    }
-    child->WaitForEnd();
-    result.ExitStatus = child->ExitCode().value_or(-1);
-    return result;
-}
 
 void ReplaceProcess(const std::string& program, const std::vector<std::string>& arguments)
 {

@@ -5,6 +5,7 @@
 // and progress lines, is what the caller reads.
 #include "ConvPlan.h"
 #include "Launch.h"
+#include "Probe.h"
 #include "base/ChildProcess.h"
 
 #include <cerrno>
@@ -37,9 +38,8 @@ int main(int argc, char* argv[])
     const auto& request = std::get<Conv::Request>(parsed);
 
     const std::string ffmpeg = Platform::FindOnPath("ffmpeg");
-    const std::string ffprobe = Platform::FindOnPath("ffprobe");
-    if (ffmpeg.empty() || ffprobe.empty())
-        return fail("ffmpeg (with ffprobe) not found on PATH; please install ffmpeg", 127);
+    if (ffmpeg.empty())
+        return fail("ffmpeg not found on PATH; please install ffmpeg", 127);
 
     struct stat input {};
     struct stat output {};
@@ -58,14 +58,11 @@ int main(int argc, char* argv[])
         ::close(created);
     }
 
-    // ffprobe says on our standard error why an input cannot be read.
-    const auto probe = Conv::RunCapturingOutput(ffprobe, Conv::ProbeArguments(request.Input));
-    if (!probe)
-        return fail(std::string("cannot run ffprobe: ") + std::strerror(errno), 1);
-    if (probe->ExitStatus != 0)
-        return 1;
-    const auto facts =
-        Conv::ReadProbe(probe->Output, inputExists && S_ISREG(input.st_mode) ? input.st_size : 0);
+    const auto probed =
+        Conv::ProbeInput(request.Input, inputExists && S_ISREG(input.st_mode) ? input.st_size : 0);
+    if (const auto* error = std::get_if<Conv::ProbeError>(&probed))
+        return fail(error->Message, 1);
+    const auto& facts = std::get<Conv::InputFacts>(probed);
     if (facts.VideoStream < 0)
         return fail("the input holds no video", 1);
 
