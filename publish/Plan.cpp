@@ -13,12 +13,28 @@ std::optional<Destination> ParseDestination(const QString& text, QString* error)
         *error = QStringLiteral("Please give a destination: sftp://user@host/folder or a local folder.");
         return std::nullopt;
     }
-    if (trimmed.startsWith(QLatin1String("sftp://"), Qt::CaseInsensitive)) {
+    struct Scheme {
+        QLatin1String Prefix;
+        Destination::Protocol Kind;
+        int Port;
+    };
+    static const Scheme schemes[] = {
+        {QLatin1String("sftp://"), Destination::Protocol::Sftp, 22},  {QLatin1String("ftp://"), Destination::Protocol::Ftp, 21},
+        {QLatin1String("ftps://"), Destination::Protocol::Ftps, 21},  {QLatin1String("http://"), Destination::Protocol::Http, 80},
+        {QLatin1String("https://"), Destination::Protocol::Https, 443},
+    };
+    for (const Scheme& scheme : schemes) {
+        if (!trimmed.startsWith(scheme.Prefix, Qt::CaseInsensitive))
+            continue;
+        const bool web = scheme.Kind == Destination::Protocol::Http || scheme.Kind == Destination::Protocol::Https;
+        destination.Kind = scheme.Kind;
+        destination.Port = scheme.Port;
         // QUrl would decode and re-encode the path; the folder is taken as typed.
-        const QString rest = trimmed.mid(7);
+        const QString rest = trimmed.mid(scheme.Prefix.size());
         const qsizetype slash = rest.indexOf(QLatin1Char('/'));
         QString authority = slash < 0 ? rest : rest.left(slash);
-        destination.Folder = slash < 0 ? QStringLiteral("~") : QUrl::fromPercentEncoding(rest.mid(slash).toUtf8());
+        destination.Folder = slash < 0 ? (web ? QStringLiteral("/") : QStringLiteral("~"))
+                                       : QUrl::fromPercentEncoding(rest.mid(slash).toUtf8());
         const qsizetype at = authority.lastIndexOf(QLatin1Char('@'));
         if (at >= 0) {
             destination.User = QUrl::fromPercentEncoding(authority.left(at).toUtf8());
@@ -46,16 +62,15 @@ std::optional<Destination> ParseDestination(const QString& text, QString* error)
             *error = QStringLiteral("The destination \"%1\" names no host.").arg(trimmed);
             return std::nullopt;
         }
-        // "/~/www" is the home folder's www, as other SFTP programs read it.
-        if (destination.Folder.startsWith(QLatin1String("/~")))
+        // "/~/www" is the home folder's www, as other SFTP and FTP programs read it.
+        if (!web && destination.Folder.startsWith(QLatin1String("/~")))
             destination.Folder = destination.Folder.mid(1);
         while (destination.Folder.size() > 1 && destination.Folder.endsWith(QLatin1Char('/')))
             destination.Folder.chop(1);
-        destination.Sftp = true;
         return destination;
     }
     if (trimmed.contains(QLatin1String("://")) && !trimmed.startsWith(QLatin1String("file://"), Qt::CaseInsensitive)) {
-        *error = QStringLiteral("The destination \"%1\" is neither sftp:// nor a local folder.").arg(trimmed);
+        *error = QStringLiteral("The destination \"%1\" is neither sftp://, ftps://, ftp://, https://, http:// nor a local folder.").arg(trimmed);
         return std::nullopt;
     }
     QString folder = trimmed.startsWith(QLatin1String("file://"), Qt::CaseInsensitive)
@@ -133,6 +148,12 @@ QList<RemoteEntry> ParseListing(const QByteArray& listing)
         entries.append(RemoteEntry{QString::fromUtf8(name), size, kind == 'd'});
     }
     return entries;
+}
+
+QString CertificateFingerprint(const QByteArray& der)
+{
+    return QStringLiteral("SHA256:") +
+           QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex(':').toUpper());
 }
 
 QString Sha256Fingerprint(const QByteArray& rawKey)

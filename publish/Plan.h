@@ -11,15 +11,22 @@
 namespace Publish {
 
 struct Destination {
-    bool Sftp = false;
-    QString User;    // empty: the local user's name
+    enum class Protocol { Local, Sftp, Ftp, Ftps, Http, Https };  // Http, Https: WebDAV
+    Protocol Kind = Protocol::Local;
+    QString User;    // empty: the local user's name (SFTP) or the login's user
     QString Host;
-    int Port = 22;
-    QString Folder;  // SFTP: the path as the server sees it ("/var/www", "~/www"); local: absolute
+    int Port = 0;
+    // SFTP, FTP: the path as the server sees it ("/var/www", "~/www": the
+    // login's home); WebDAV: the URL's path ("/dav/site"); local: absolute.
+    QString Folder;
+
+    // Whether a password crosses the network unreadable.
+    bool Encrypted() const { return Kind != Protocol::Ftp && Kind != Protocol::Http; }
 };
 
-// "sftp://[user@]host[:port]/folder", "file:///folder" or a local folder;
-// nothing when the text names neither (the reason in `error`).
+// "sftp://", "ftp://", "ftps://" (explicit TLS), "http://" or "https://"
+// (WebDAV), each as "scheme://[user@]host[:port]/folder"; "file:///folder"
+// or a local folder; nothing when the text names none (the reason in `error`).
 std::optional<Destination> ParseDestination(const QString& text, QString* error);
 
 // What the site page names: the player movie and the clip's file in flvs/.
@@ -39,6 +46,10 @@ struct RemoteEntry {
 // "-rw-r--r--    1 user     group      465076 Dec 10 13:13 ruffle.js".
 // "." and ".." and lines that fit no entry are left out.
 QList<RemoteEntry> ParseListing(const QByteArray& listing);
+
+// A TLS certificate's fingerprint from its DER bytes: "SHA256:" and the
+// digest's upper-case hex pairs joined by ':', as certificate viewers show it.
+QString CertificateFingerprint(const QByteArray& der);
 
 // "SHA256:" and the unpadded base64 of the key's SHA-256, as OpenSSH shows it.
 QString Sha256Fingerprint(const QByteArray& rawKey);

@@ -71,8 +71,8 @@ QString DefaultPageName(const QString& htmlFolder)
 
 class Worker : public QThread {
 public:
-    Worker(Request request, HostKeyQuestion ask, Publisher* owner)
-        : Job(std::move(request)), Ask(std::move(ask)), Owner(owner)
+    Worker(Request request, HostKeyQuestion ask, CertificateQuestion askCertificate, Publisher* owner)
+        : Job(std::move(request)), Ask(std::move(ask)), AskCertificate(std::move(askCertificate)), Owner(owner)
     {
     }
 
@@ -104,10 +104,12 @@ protected:
             else
                 Outcome.Message = failure.Message + QStringLiteral(" The site was left as it was.");
         } catch (const std::exception& error) {
-            Outcome = Result{false, false, QStringLiteral("Publishing failed: %1").arg(QString::fromLocal8Bit(error.what())), {}};
+            Outcome = Result{false, false, QStringLiteral("Publishing failed: %1").arg(QString::fromLocal8Bit(error.what())), {}, {}};
         } catch (...) {
-            Outcome = Result{false, false, QStringLiteral("Publishing failed."), {}};
+            Outcome = Result{false, false, QStringLiteral("Publishing failed."), {}, {}};
         }
+        // Trusted even if the publish failed later: the user need not be asked again.
+        Outcome.TrustedCertificate = Trusted;
     }
 
 private:
@@ -145,8 +147,7 @@ private:
             item.Size = info.size();
         }
 
-        const std::unique_ptr<Site> site = destination->Sftp ? MakeSftpSite(*destination, Job, Ask, SiteStop)
-                                                             : MakeLocalSite(*destination);
+        const std::unique_ptr<Site> site = MakeSite(*destination);
         Report(Progress{0, 0, 0, 0, QStringLiteral("Looking at %1").arg(Job.Destination)});
         // What the site holds now; what an earlier publish that was cut off left.
         QHash<QString, qint64> there;
@@ -228,6 +229,37 @@ private:
         return result;
     }
 
+    std::unique_ptr<Site> MakeSite(const Destination& destination)
+    {
+        switch (destination.Kind) {
+        case Destination::Protocol::Local:
+            return MakeLocalSite(destination);
+        case Destination::Protocol::Sftp:
+            return MakeSftpSite(destination, Job, Ask, SiteStop);
+        case Destination::Protocol::Ftp:
+        case Destination::Protocol::Ftps:
+            return MakeFtpSite(destination, Job, TrustingQuestion(), SiteStop);
+        case Destination::Protocol::Http:
+        case Destination::Protocol::Https:
+            break;
+        }
+        throw Failure{QStringLiteral("Publishing to WebDAV (%1) is not possible yet.").arg(Job.Destination), false, true};
+    }
+
+    // The caller's question, noting a yes: the outcome hands the fingerprint
+    // back to be pinned, also when the publish fails later.
+    CertificateQuestion TrustingQuestion()
+    {
+        if (!AskCertificate)
+            return {};
+        return [this](const QString& host, const QString& fingerprint, const QString& reason) {
+            const bool yes = AskCertificate(host, fingerprint, reason);
+            if (yes)
+                Trusted = fingerprint;
+            return yes;
+        };
+    }
+
     // Puts a whole file in place. Where renaming cannot replace (SFTP), the
     // old file steps aside for the one round trip the new one needs, and
     // comes back if the new one cannot take its place.
@@ -279,6 +311,8 @@ private:
 
     Request Job;
     HostKeyQuestion Ask;
+    CertificateQuestion AskCertificate;
+    QString Trusted;
     Publisher* Owner;
     QElapsedTimer Since;
     std::atomic<bool> Stop{false}, SiteStop{false}, Placing{false};
@@ -303,13 +337,13 @@ Publisher::~Publisher()
     }
 }
 
-void Publisher::Start(const Request& request, HostKeyQuestion ask)
+void Publisher::Start(const Request& request, HostKeyQuestion askHostKey, CertificateQuestion askCertificate)
 {
     if (Running && Running->isRunning())
         return;  // one publish at a time
     if (Running)
         Running->wait();
-    Running = std::make_unique<Worker>(request, std::move(ask), this);
+    Running = std::make_unique<Worker>(request, std::move(askHostKey), std::move(askCertificate), this);
     Worker* worker = Running.get();
     // The outcome crosses threads through Qt's locks, which ThreadSanitizer
     // cannot see; this flag, set on the worker thread once it is written,

@@ -1,6 +1,6 @@
 #pragma once
 // The places a publish writes to, behind one small interface: a folder on an
-// SFTP server (libcurl) and a local folder. Paths are relative to the
+// SFTP or FTP(S) server (libcurl) and a local folder. Paths are relative to the
 // destination folder ("", "flvs", "ruffle/ruffle.js").
 
 #include "publish/Plan.h"
@@ -42,6 +42,8 @@ public:
 };
 
 std::unique_ptr<Site> MakeLocalSite(const Destination& destination);
+std::unique_ptr<Site> MakeFtpSite(const Destination& destination, const Request& request, CertificateQuestion ask,
+                                  const std::atomic<bool>& stop);
 std::unique_ptr<Site> MakeSftpSite(const Destination& destination, const Request& request, HostKeyQuestion ask,
                                    const std::atomic<bool>& stop);
 

@@ -331,7 +331,11 @@ private slots:
         QTest::newRow("local") << "/media/share/site/" << "||0|/media/share/site";
         QTest::newRow("file url") << "file:///srv/site" << "||0|/srv/site";
         QTest::newRow("relative") << "site" << "";
-        QTest::newRow("other protocol") << "ftp://h/x" << "";
+        QTest::newRow("other protocol") << "gopher://h/x" << "";
+        QTest::newRow("ftps, default port") << "ftps://me@h/~/www/" << "me|h|21|~/www";
+        QTest::newRow("ftp, no folder") << "FTP://h:2121" << "|h|2121|~";
+        QTest::newRow("webdav, path kept") << "https://h/dav/~me/site/" << "|h|443|/dav/~me/site";
+        QTest::newRow("webdav, no folder") << "http://h" << "|h|80|/";
     }
 
     void destinations()
@@ -346,7 +350,7 @@ private slots:
             return;
         }
         QCOMPARE(QStringLiteral("%1|%2|%3|%4").arg(destination->User, destination->Host)
-                     .arg(destination->Sftp ? destination->Port : 0).arg(destination->Folder), parsed);
+                     .arg(destination->Kind != Destination::Protocol::Local ? destination->Port : 0).arg(destination->Folder), parsed);
     }
 
     void listingAndPage()
