@@ -122,6 +122,9 @@ void Forget(const QString& key, QObject* context, Done done, int timeoutMs)
 Answer ReadNow(const QString& key, int timeoutMs)
 {
     Answer answer;
+    answer.Error = Unreachable();
+    if (!answer.Error.isEmpty())
+        return answer;
     bool finished = false;
     QEventLoop loop;
     Read(

@@ -34,7 +34,7 @@ void Write(const QString& key, const QString& password, QObject* context, Done d
 void Forget(const QString& key, QObject* context, Done done, int timeoutMs = 120000);
 
 // Read for callers without a window (the command line): waits in an event
-// loop of its own.
+// loop of its own; with no keyring in reach, answers that at once.
 Answer ReadNow(const QString& key, int timeoutMs = 120000);
 
 }  // namespace Keyring

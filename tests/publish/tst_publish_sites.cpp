@@ -64,12 +64,18 @@ class PublishSitesTest : public QObject {
     std::unique_ptr<HeadlessChromium> browser;
     std::unique_ptr<BrowserTab> tab;
 
-    CommandResult publish(const QStringList& arguments)
+    // input: standard input's bytes; none: an empty input.
+    CommandResult publish(const QStringList& arguments, const QByteArray& input = {})
     {
         QProcess command;
         command.setProcessEnvironment(servers->Environment());
-        command.setStandardInputFile(QProcess::nullDevice());
+        if (input.isEmpty())
+            command.setStandardInputFile(QProcess::nullDevice());
         command.start(program + "ombrix-zudodira", QStringList{"--publish"} + arguments);
+        if (!input.isEmpty()) {
+            command.write(input);
+            command.closeWriteChannel();
+        }
         CommandResult result;
         if (!command.waitForFinished(180000)) {
             command.kill();
@@ -189,6 +195,8 @@ private slots:
                                      << "agent";
         QTest::newRow("local folder") << "local"
                                       << "";
+        QTest::newRow("local folder, password on standard input") << "stdin"
+                                                                  << "stdin";
     }
     void publishes()
     {
@@ -196,14 +204,25 @@ private slots:
         QFETCH(QString, login);
         const QString html = program + "html/";
         const QString site = servers->SiteFolder() + "/" + folder + "/";
-        QStringList arguments{login.isEmpty() ? site : servers->Destination(folder), "--public-address",
+        const bool local = login.isEmpty() || login == "stdin";
+        QStringList arguments{local ? site : servers->Destination(folder), "--public-address",
                               servers->WebAddress(folder + "/")};
         if (login == "key")
             arguments << "--key" << servers->KeyFile();
+        QByteArray input;
+        const QByteArray password = "0n-standard-input-only";
+        if (login == "stdin") {
+            arguments << "--password-stdin";
+            const CommandResult none = publish(arguments);
+            QCOMPARE(none.ExitCode, 2);
+            QVERIFY2(none.Err.contains("No password came on standard input."), qPrintable(none.Err));
+            input = password + "\n";
+        }
         const qsizetype before = servers->WrittenFiles().size();
         const qsizetype requestsBefore = servers->WebRequests().size();
-        const CommandResult first = publish(arguments);
+        const CommandResult first = publish(arguments, input);
         QVERIFY2(first.ExitCode == 0, qPrintable(ending(first.Err)));
+        QVERIFY(!(first.Out + first.Err).contains(password));
         QCOMPARE(first.Out.trimmed(), servers->WebAddress(folder + "/holiday.html"));
 
         // What the page needs, byte for byte, and nothing else (no temporary file).
@@ -224,8 +243,9 @@ private slots:
              {"holiday.html", "flv_player_320x240.swf", "flvs/holiday.flv", "ruffle/ruffle.js"})
             QVERIFY2(fetched.contains("/" + folder + "/" + QString(file)), qPrintable(fetched.join(' ')));
 
-        checkInBrowser(first.Out.trimmed());
-        if (QTest::currentTestFailed() || login.isEmpty())
+        if (login != "stdin")  // the same page as the local folder's
+            checkInBrowser(first.Out.trimmed());
+        if (QTest::currentTestFailed() || local)
             return;
 
         // Counted by the server: the first publish sent every Ruffle file, a

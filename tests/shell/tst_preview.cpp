@@ -3,11 +3,16 @@
 // them up before the server sees them.
 #include "app/Preview.h"
 #include "base/Descriptors.h"
+#include "app/PublishSites.h"
 #include "app/PublishWindow.h"
+#include "platform/Keyring.h"
+#include "support/SecretService.h"
 #include "support/SiteServers.h"
 #include "support/TestSupport.h"
 
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDirIterator>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -168,6 +173,8 @@ private slots:
         // What a publish sends: the site page, its movie, the clip, Ruffle.
         // The settings go into this folder, not the user's.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder->QPath() + "settings");
+        // No desktop keyring, unless a test starts one of its own.
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
         writeFile("html/SitePage.html", sitePage("holiday"));
         writeFile("html/flv_player_320x240.swf", "FWS movie");
         writeFile("html/flvs/holiday.flv", QByteArray(8 << 20, 'v'));
@@ -333,10 +340,15 @@ private slots:
         QCOMPARE(Control<QLineEdit>(window, "Edit5")->text(), QString("holiday.html"));
         const QString site = folder->QPath() + "site";
         const QString password = "Pa55-word-never-kept";
-        Control<QLineEdit>(window, "Edit1")->setText(site);
         Control<QLineEdit>(window, "Edit2")->setText("/home/me/.ssh/id_test");
         Control<QRadioButton>(window, "RadioButton3")->setChecked(true);
         Control<QLineEdit>(window, "Edit3")->setText(password);
+        // No keyring here: the password can be typed, not remembered, and the window says why.
+        Control<QLineEdit>(window, "Edit1")->setText("sftp://me@example.org/clips");
+        QVERIFY(Control<QLineEdit>(window, "Edit3")->isEnabled());
+        QVERIFY(!Control<QCheckBox>(window, "CheckBox1")->isEnabled());
+        QVERIFY(!Control<QLabel>(window, "Label7")->text().isEmpty());
+        Control<QLineEdit>(window, "Edit1")->setText(site);
         Control<QLineEdit>(window, "Edit5")->setText("mine.html");
         recorder.OnChoice = [](const Dialogs::ChoiceRequest&) { return 1; };  // "Copy address"
         QTest::mouseClick(Control<QPushButton>(window, "Button3"), Qt::LeftButton);
@@ -424,6 +436,78 @@ private slots:
             QVERIFY2(recorder.Messages.size() == size_t(answer == 1 ? 1 : 0),
                      recorder.Messages.empty() ? "no message" : recorder.Messages.front().Text.c_str());
             QCOMPARE(QFile::exists(servers.SiteFolder() + "/asked/holiday.html"), answer != 1);
+        }
+    }
+
+    // With a keyring (a Secret Service of the test's own): the single site of
+    // earlier settings joins the list; two more are kept, the last used
+    // picked; a remembered password comes back with its site and goes with
+    // it when the site is forgotten; never into the settings.
+    void sitesAndTheKeyring()
+    {
+        QTemporaryDir work;
+        SecretService secrets(work.path());
+        QString error;
+        QVERIFY2(secrets.Start(&error), qPrintable(error));
+        const QString old = folder->QPath() + "old";
+        {
+            QSettings stored = PublishSites::Settings();
+            stored.clear();
+            stored.setValue("destination", old);
+            stored.setValue("publicAddress", "https://old.example/");
+        }
+        const QString password = "Kept-0nly-in-the-keyring";
+        const QString remote = "sftp://me@127.0.0.1:1/clips";  // refused at once
+        const QString local = folder->QPath() + "second";
+        DialogRecorder recorder;
+        recorder.OnChoice = [](const Dialogs::ChoiceRequest& request) {
+            return request.Answers.front() == "Forget" ? 0 : request.Escape;
+        };
+        auto publish = [&](TPublishWindow& window, const QString& destination) {
+            auto* sites = Control<QComboBox>(&window, "ComboBox1");
+            sites->setCurrentIndex(sites->count() - 1);  // "New site"
+            QCOMPARE(Control<QLineEdit>(&window, "Edit1")->text(), QString());
+            Control<QLineEdit>(&window, "Edit1")->setText(destination);
+            if (destination == remote) {
+                Control<QRadioButton>(&window, "RadioButton3")->setChecked(true);
+                Control<QLineEdit>(&window, "Edit3")->setText(password);
+                QVERIFY(Control<QCheckBox>(&window, "CheckBox1")->isEnabled());
+                Control<QCheckBox>(&window, "CheckBox1")->setChecked(true);
+            }
+            QTest::mouseClick(Control<QPushButton>(&window, "Button3"), Qt::LeftButton);
+            QVERIFY(WaitFor([&] { return !window.Publishing(); }, 120000));
+        };
+        {
+            TPublishWindow window;
+            QCOMPARE(Control<QComboBox>(&window, "ComboBox1")->currentText(), old);
+            QCOMPARE(Control<QLineEdit>(&window, "Edit4")->text(), QString("https://old.example/"));
+            QVERIFY(!PublishSites::Settings().contains("destination"));
+            QCOMPARE(Control<QLabel>(&window, "Label7")->text(), QString());
+            publish(window, remote);
+            QCOMPARE(recorder.Messages.size(), size_t(1));  // refused
+            QVERIFY(WaitFor([&] { return Keyring::ReadNow(remote).Password == password; }));
+            publish(window, local);
+            QCOMPARE(recorder.Messages.size(), size_t(1));
+        }
+        TPublishWindow again;
+        auto* sites = Control<QComboBox>(&again, "ComboBox1");
+        QCOMPARE(sites->currentText(), local);
+        QCOMPARE(sites->count(), 4);  // and "New site"
+        sites->setCurrentIndex(sites->findText(remote));
+        QVERIFY(WaitFor([&] { return Control<QLineEdit>(&again, "Edit3")->text() == password; }));
+        QVERIFY(Control<QCheckBox>(&again, "CheckBox1")->isChecked());
+        QTest::mouseClick(Control<QPushButton>(&again, "Button5"), Qt::LeftButton);
+        QCOMPARE(sites->count(), 3);
+        QCOMPARE(sites->findText(remote), -1);
+        QCOMPARE(sites->currentText(), local);
+        QVERIFY(WaitFor([&] {
+            const Keyring::Answer answer = Keyring::ReadNow(remote);
+            return answer.Ok && !answer.Found;
+        }));
+        for (QDirIterator it(folder->QPath() + "settings", QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QString file = it.next();
+            QVERIFY2(!ReadFile(file).contains(password.toUtf8()), qPrintable(file));
         }
     }
 
