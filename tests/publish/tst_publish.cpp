@@ -4,6 +4,8 @@
 
 #include "publish/Plan.h"
 #include "publish/Publisher.h"
+#include "support/Certificates.h"
+#include "support/FtpServer.h"
 #include "support/TestSupport.h"
 
 #include <QDirIterator>
@@ -144,6 +146,17 @@ public:
     std::unique_ptr<QProcess> Process;
 };
 
+// Acts once, when the clip's first bytes are out.
+std::function<void(Publisher&, const Progress&)> WhenSendingClip(std::function<void(Publisher&)> act)
+{
+    return [act, done = false](Publisher& publisher, const Progress& progress) mutable {
+        if (!done && progress.File == QLatin1String("flvs/my clip.flv") && progress.BytesDone > 0) {
+            done = true;
+            act(publisher);
+        }
+    };
+}
+
 }  // namespace
 
 class TestPublish : public QObject {
@@ -172,7 +185,8 @@ private:
             qFatal("cannot grow the clip");
     }
 
-    Result Publish(const Request& request, HostKeyQuestion ask = {}, std::function<void(Publisher&, const Progress&)> onProgress = {})
+    Result Publish(const Request& request, HostKeyQuestion ask = {}, std::function<void(Publisher&, const Progress&)> onProgress = {},
+                   CertificateQuestion askCertificate = {})
     {
         Publisher publisher;
         QSignalSpy finished(&publisher, &Publisher::Finished);
@@ -180,7 +194,7 @@ private:
             if (onProgress)
                 onProgress(publisher, progress);
         });
-        publisher.Start(request, std::move(ask));
+        publisher.Start(request, std::move(ask), std::move(askCertificate));
         if (!finished.wait(300000))
             qFatal("the publish did not finish");
         return finished.first().first().value<Result>();
@@ -250,14 +264,7 @@ private slots:
         HostKeyQuestion ask;
         QString asked;
         std::function<void(Publisher&, const Progress&)> midway;
-        const auto whenSendingClip = [](std::function<void(Publisher&)> act) {
-            return [act, done = false](Publisher& publisher, const Progress& progress) mutable {
-                if (!done && progress.File == QLatin1String("flvs/my clip.flv") && progress.BytesDone > 0) {
-                    done = true;
-                    act(publisher);
-                }
-            };
-        };
+        const auto whenSendingClip = &WhenSendingClip;
         std::unique_ptr<Sshd> other;
         if (fault == QLatin1String("wrong key")) {
             request.KeyFile = OtherKey;
@@ -298,6 +305,129 @@ private slots:
             QCOMPARE(asked, QStringLiteral("127.0.0.1 ") + fingerprint);
             QVERIFY(result.Message.contains(fingerprint));
         }
+    }
+
+    // FTP over TLS (pure-ftpd): the same promise as over SFTP, and a
+    // certificate the system does not trust never sees the password.
+    void ftpsFaults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("wrong password") << "password" << "did not accept the password for the user publisher; nothing was sent";
+        QTest::newRow("certificate for another name") << "other name" << "for another name (other.example)";
+        QTest::newRow("self-signed, not trusted") << "declined" << "the certificate's issuer is unknown. Its fingerprint is SHA256:";
+        QTest::newRow("expired certificate") << "expired" << "the certificate has expired";
+        QTest::newRow("server stopped mid-upload") << "stopped" << "broke off while sending flvs/my clip.flv";
+        QTest::newRow("cancel mid-upload") << "cancel" << "cancelled";
+    }
+
+    void ftpsFaults()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        const QString folder = Temp.filePath(QStringLiteral("ftp-") + QString(fault).replace(' ', '-'));
+        QVERIFY(QDir().mkpath(folder));
+        TestSupport::FtpServer server(folder);
+        QString error;
+        QVERIFY2(server.Start(&error), qPrintable(error));
+        Request request = KeyRequest(server.Destination(true, QStringLiteral("www")));
+        request.Login = LoginKind::Password;
+        request.Password = server.Password();
+        request.PinnedCertificate = TestSupport::FingerprintOf(server.CertificateFile());
+        MakeHtml(1, 1000);
+        const Result first = Publish(request);
+        QVERIFY2(first.Ok, qPrintable(first.Message));
+        const QMap<QString, QByteArray> before = Snapshot(server.SiteFolder());
+        QCOMPARE(before.keys(), QStringList({"www/flv_player_320x240.swf", "www/flvs/my clip.flv", "www/holiday.html", "www/ruffle/ruffle.js"}));
+
+        MakeHtml(2, 256 << 20);
+        std::function<void(Publisher&, const Progress&)> midway;
+        QStringList asked;
+        const CertificateQuestion no = [&asked](const QString& host, const QString& fingerprint, const QString& reason) {
+            asked << host + QLatin1Char(' ') + fingerprint + QLatin1Char(' ') + reason;
+            return false;
+        };
+        if (fault == QLatin1String("password")) {
+            request.Password = QStringLiteral("sesame");
+        } else if (fault == QLatin1String("stopped")) {
+            midway = WhenSendingClip([&server](Publisher&) { server.KillSessions(); });
+        } else if (fault == QLatin1String("cancel")) {
+            midway = WhenSendingClip([](Publisher& publisher) { publisher.Cancel(); });
+        } else {
+            TestSupport::Certificate other;
+            if (fault != QLatin1String("declined")) {
+                QVERIFY2(TestSupport::MakeCertificate(folder, QStringLiteral("other"), fault == QLatin1String("expired") ? "IP:127.0.0.1" : "DNS:other.example",
+                                                      fault == QLatin1String("expired"), &other, &error),
+                         qPrintable(error));
+                server.Stop();
+                server.UseCertificate(other.File, other.Key);
+                QVERIFY2(server.Start(&error), qPrintable(error));
+            }
+            request.PinnedCertificate.clear();
+        }
+        const Result result = Publish(request, {}, midway, no);
+
+        QVERIFY(!result.Ok);
+        QVERIFY2(result.Message.contains(message), qPrintable(result.Message));
+        QCOMPARE(result.Cancelled, fault == QLatin1String("cancel"));
+        QVERIFY(result.TrustedCertificate.isEmpty());
+        QVERIFY(!result.Message.contains(server.Password()) && !result.Message.contains(QStringLiteral("sesame")));
+        QCOMPARE(Snapshot(server.SiteFolder()).keys(), before.keys());
+        QVERIFY(Snapshot(server.SiteFolder()) == before);
+        if (!request.PinnedCertificate.isEmpty()) {
+            QVERIFY(asked.isEmpty());
+            return;
+        }
+        // Asked once, before the login; the fingerprint as openssl reckons it.
+        const QString fingerprint = TestSupport::FingerprintOf(server.CertificateFile());
+        QCOMPARE(asked.size(), 1);
+        QVERIFY2(asked.first().startsWith(QStringLiteral("127.0.0.1 ") + fingerprint + QLatin1Char(' ')), qPrintable(asked.first()));
+        QVERIFY(result.Message.contains(fingerprint) && result.Message.contains(QStringLiteral("Nothing was sent")));
+    }
+
+    // A self-signed certificate trusted once is handed back to be pinned; the
+    // pin lets later publishes pass without a question, and refuses another
+    // certificate in its place.
+    void ftpsCertificateTrusted()
+    {
+        const QString folder = Temp.filePath(QStringLiteral("ftp-trusted"));
+        QVERIFY(QDir().mkpath(folder));
+        TestSupport::FtpServer server(folder);
+        QString error;
+        QVERIFY2(server.Start(&error), qPrintable(error));
+        Request request = KeyRequest(server.Destination(true, QStringLiteral("~/site/")));
+        request.Login = LoginKind::Password;
+        request.Password = server.Password();
+        int asked = 0;
+        const CertificateQuestion yes = [&asked](const QString&, const QString&, const QString&) { return ++asked, true; };
+        MakeHtml(1, 1000);
+        const Result trusted = Publish(request, {}, {}, yes);
+        QVERIFY2(trusted.Ok, qPrintable(trusted.Message));
+        QCOMPARE(trusted.TrustedCertificate, TestSupport::FingerprintOf(server.CertificateFile()));
+        QCOMPARE(asked, 1);
+
+        request.PinnedCertificate = trusted.TrustedCertificate;
+        MakeHtml(2, 1000);
+        const Result pinned = Publish(request, {}, {}, yes);
+        QVERIFY2(pinned.Ok, qPrintable(pinned.Message));
+        QCOMPARE(asked, 1);
+        QVERIFY(pinned.TrustedCertificate.isEmpty());
+        QCOMPARE(ReadAll(server.SiteFolder() + QStringLiteral("/site/holiday.html")), ReadAll(Html + QStringLiteral("/SitePage.html")));
+
+        const QMap<QString, QByteArray> before = Snapshot(server.SiteFolder());
+        TestSupport::Certificate other;
+        QVERIFY2(TestSupport::MakeCertificate(folder, QStringLiteral("renewed"), "IP:127.0.0.1", false, &other, &error), qPrintable(error));
+        server.Stop();
+        server.UseCertificate(other.File, other.Key);
+        QVERIFY2(server.Start(&error), qPrintable(error));
+        MakeHtml(3, 1000);
+        const Result refused = Publish(request, {}, {}, yes);
+        QVERIFY(!refused.Ok);
+        QVERIFY2(refused.Message.contains(QStringLiteral("differs from the one trusted for this site (it is now %1)")
+                                              .arg(TestSupport::FingerprintOf(other.File))),
+                 qPrintable(refused.Message));
+        QCOMPARE(asked, 1);
+        QVERIFY(Snapshot(server.SiteFolder()) == before);
     }
 
     // A key trusted once is written where OpenSSH (and the next publish) find it.

@@ -1,11 +1,13 @@
 // Publishing as a script does it, end to end: the windowless command sends a
 // program folder's player page to real servers started on loopback (Debian's
-// sshd, logged in by key file and by agent, or a local folder), Debian's
-// nginx serves what arrived, and headless Chromium at its default autoplay
-// policy plays it as a visitor would, with no click.
+// sshd, logged in by key file and by agent, pure-ftpd over TLS with the
+// password on standard input and its certificate pinned, or a local folder),
+// Debian's nginx serves what arrived, and headless Chromium at its default
+// autoplay policy plays it as a visitor would, with no click.
 #include "browser/HeadlessChromium.h"
 #include "browser/PlayerSite.h"
 #include "player/PlayerPage.h"
+#include "support/FtpServer.h"
 #include "support/Media.h"
 #include "support/SiteServers.h"
 #include "support/TestSupport.h"
@@ -17,9 +19,13 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 using namespace TestSupport;
 
@@ -61,6 +67,7 @@ class PublishSitesTest : public QObject {
     QString program;  // a program folder of the test's own, with its page and clip
     std::unique_ptr<PlayerSite> converter;
     std::unique_ptr<SiteServers> servers;
+    std::unique_ptr<FtpServer> ftp;
     std::unique_ptr<HeadlessChromium> browser;
     std::unique_ptr<BrowserTab> tab;
 
@@ -68,7 +75,12 @@ class PublishSitesTest : public QObject {
     CommandResult publish(const QStringList& arguments, const QByteArray& input = {})
     {
         QProcess command;
-        command.setProcessEnvironment(servers->Environment());
+        QProcessEnvironment environment = servers->Environment();
+        // The publish window's sites, a pinned certificate among them, in the test's HOME.
+        environment.remove("XDG_CONFIG_HOME");
+        // No desktop keyring.
+        environment.remove("DBUS_SESSION_BUS_ADDRESS");
+        command.setProcessEnvironment(environment);
         if (input.isEmpty())
             command.setStandardInputFile(QProcess::nullDevice());
         command.start(program + "ombrix-zudodira", QStringList{"--publish"} + arguments);
@@ -171,6 +183,9 @@ private slots:
         servers = std::make_unique<SiteServers>(work.filePath("servers"));
         QVERIFY2(servers->Start(&error), qPrintable(error));
         QVERIFY(servers->TrustHostKey());
+        // Its login's folder inside what nginx serves.
+        ftp = std::make_unique<FtpServer>(work.filePath("ftp"), servers->SiteFolder() + "/ftps");
+        QVERIFY2(ftp->Start(&error), qPrintable(error));
         try {
             browser = std::make_unique<HeadlessChromium>(work.filePath("browser"));
         } catch (const BrowserError& failure) {
@@ -183,6 +198,7 @@ private slots:
         tab.reset();
         browser.reset();
         servers.reset();
+        ftp.reset();
     }
 
     void publishes_data()
@@ -193,6 +209,8 @@ private slots:
                                         << "key";
         QTest::newRow("sftp, agent") << "agent"
                                      << "agent";
+        QTest::newRow("ftps, password") << "ftps"
+                                        << "ftps";
         QTest::newRow("local folder") << "local"
                                       << "";
         QTest::newRow("local folder, password on standard input") << "stdin"
@@ -205,18 +223,34 @@ private slots:
         const QString html = program + "html/";
         const QString site = servers->SiteFolder() + "/" + folder + "/";
         const bool local = login.isEmpty() || login == "stdin";
-        QStringList arguments{local ? site : servers->Destination(folder), "--public-address",
-                              servers->WebAddress(folder + "/")};
+        QStringList arguments{local             ? site
+                              : login == "ftps" ? ftp->Destination(true, "")
+                                                : servers->Destination(folder),
+                              "--public-address", servers->WebAddress(folder + "/")};
         if (login == "key")
             arguments << "--key" << servers->KeyFile();
         QByteArray input;
-        const QByteArray password = "0n-standard-input-only";
-        if (login == "stdin") {
+        const QByteArray password = login == "ftps" ? ftp->Password().toUtf8() : "0n-standard-input-only";
+        if (login == "stdin" || login == "ftps") {
             arguments << "--password-stdin";
             const CommandResult none = publish(arguments);
             QCOMPARE(none.ExitCode, 2);
             QVERIFY2(none.Err.contains("No password came on standard input."), qPrintable(none.Err));
             input = password + "\n";
+        }
+        if (login == "ftps") {
+            // The test's own certificate: refused, with its fingerprint, until
+            // the site's entry pins it as the window does.
+            const CommandResult refused = publish(arguments, input);
+            QCOMPARE(refused.ExitCode, 1);
+            const QString pin = QRegularExpression("SHA256:[0-9A-F:]{95}").match(refused.Err).captured();
+            QVERIFY2(!pin.isEmpty(), qPrintable(ending(refused.Err)));
+            QSettings sites(servers->Home() + "/.config/ombrix-zudodira/publish.conf", QSettings::IniFormat);
+            sites.beginWriteArray("sites", 1);
+            sites.setArrayIndex(0);
+            sites.setValue("destination", arguments[0]);
+            sites.setValue("pinnedCertificate", pin);
+            sites.endArray();
         }
         const qsizetype before = servers->WrittenFiles().size();
         const qsizetype requestsBefore = servers->WebRequests().size();
@@ -247,6 +281,20 @@ private slots:
             checkInBrowser(first.Out.trimmed());
         if (QTest::currentTestFailed() || local)
             return;
+        if (login == "ftps") {
+            // Renamed into place anew, but Ruffle left alone.
+            const auto inode = [&](const QString& file) {
+                struct stat status {};
+                return ::stat(QFile::encodeName(site + file).constData(), &status) == 0 ? status.st_ino : ino_t(0);
+            };
+            const auto page = inode("holiday.html"), ruffleJs = inode("ruffle/ruffle.js");
+            const CommandResult second = publish(arguments, input);
+            QVERIFY2(second.ExitCode == 0, qPrintable(second.Err));
+            QVERIFY(inode("holiday.html") != page);
+            QCOMPARE(inode("ruffle/ruffle.js"), ruffleJs);
+            QCOMPARE(filesIn(site), expected);
+            return;
+        }
 
         // Counted by the server: the first publish sent every Ruffle file, a
         // second one sends the rest again but no Ruffle file.

@@ -1,5 +1,6 @@
 #include "support/SiteServers.h"
 
+#include "support/ServerProcess.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -10,11 +11,7 @@
 
 #include <cstring>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -23,40 +20,7 @@ namespace TestSupport {
 
 namespace {
 
-constexpr int StartMs = 30000;
-
-// A port free at this moment; the server may lose it to another before it
-// binds, so starting retries with a new one.
-int freePort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0)
-        return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(s);
-    return port;
-}
-
-bool accepts(int port)
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0)
-        return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(quint16(port));
-    const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(s);
-    return connected;
-}
+constexpr int StartMs = ServerStartMs;
 
 // The agent's socket exists a moment before it listens.
 bool listening(const QString& socketPath)
@@ -77,108 +41,7 @@ bool listening(const QString& socketPath)
     return connected;
 }
 
-bool writeText(const QString& path, const QByteArray& text, QFile::Permissions permissions = {})
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
-        return false;
-    file.close();
-    return permissions == QFile::Permissions() || file.setPermissions(permissions);
-}
-
-// A short program run to its end; its output on failure.
-bool run(const QString& program, const QStringList& arguments, QString* error,
-         const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
-         QByteArray* output = nullptr)
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForFinished(StartMs)) {
-        process.kill();
-        process.waitForFinished();
-        *error = program + " did not finish: " + process.errorString();
-        return false;
-    }
-    const QByteArray said = process.readAll();
-    if (output)
-        *output = said;
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        *error = program + " failed: " + QString::fromLocal8Bit(said);
-        return false;
-    }
-    return true;
-}
-
-// The processes descended from pid, from /proc, parents before children.
-QList<pid_t> descendants(pid_t pid)
-{
-    QList<pid_t> found;
-    for (const QString& task :
-         QDir(QString("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QByteArray children = ReadFile(QString("/proc/%1/task/%2/children").arg(pid).arg(task));
-        for (const QByteArray& child : children.simplified().split(' ')) {
-            if (child.isEmpty())
-                continue;
-            found << pid_t(child.toInt());
-            found << descendants(pid_t(child.toInt()));
-        }
-    }
-    return found;
-}
-
 }  // namespace
-
-// A long-running child whose output goes to a log file; ending it also ends
-// whatever it started (sshd's sessions live in sessions of their own, out of
-// reach of its process group).
-class ServerProcess {
-public:
-    ServerProcess(const QString& program, const QStringList& arguments, const QString& log,
-                  const QProcessEnvironment& environment)
-    {
-        process.setProgram(program);
-        process.setArguments(arguments);
-        process.setProcessEnvironment(environment);
-        process.setStandardInputFile(QProcess::nullDevice());
-        process.setStandardOutputFile(log, QIODevice::Append);
-        process.setStandardErrorFile(log, QIODevice::Append);
-        // Gone with the test, even when it crashes.
-        process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    }
-    ~ServerProcess() { Stop(); }
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-
-    bool Start()
-    {
-        process.start();
-        return process.waitForStarted(StartMs);
-    }
-    bool Running() const { return process.state() == QProcess::Running; }
-    pid_t Pid() const { return pid_t(process.processId()); }
-    void Stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        // Frozen first, so that nothing forks while the tree is read.
-        const pid_t top = Pid();
-        ::kill(top, SIGSTOP);
-        QList<pid_t> tree = descendants(top);
-        for (pid_t pid : tree)
-            ::kill(pid, SIGSTOP);
-        tree = descendants(top);
-        for (pid_t pid : tree)
-            ::kill(pid, SIGKILL);
-        ::kill(top, SIGKILL);
-        process.waitForFinished(StartMs);
-    }
-
-private:
-    QProcess process;
-};
 
 SiteServers::SiteServers(const QString& folder) : root(QDir(folder).absolutePath())
 {
@@ -248,14 +111,14 @@ bool SiteServers::makeKey(const QString& file, QString* error)
 {
     QFile::remove(file);
     QFile::remove(file + ".pub");
-    return run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-C", "ombrix-test", "-f", file}, error);
+    return RunProgram("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-C", "ombrix-test", "-f", file}, error);
 }
 
 QString SiteServers::HostKeyFingerprint() const
 {
     QString error;
     QByteArray output;
-    if (!run("ssh-keygen", {"-l", "-E", "sha256", "-f", path("ssh/host_key.pub")}, &error,
+    if (!RunProgram("ssh-keygen", {"-l", "-E", "sha256", "-f", path("ssh/host_key.pub")}, &error,
              QProcessEnvironment::systemEnvironment(), &output))
         return {};
     const auto match = QRegularExpression("(SHA256:[A-Za-z0-9+/=]+)").match(QString::fromLatin1(output));
@@ -274,7 +137,7 @@ bool SiteServers::TrustHostKey()
 
 void SiteServers::ForgetHostKeys()
 {
-    writeText(Home() + "/.ssh/known_hosts", {});
+    WriteText(Home() + "/.ssh/known_hosts", {});
 }
 
 bool SiteServers::writeSshConfig(QString* error)
@@ -318,10 +181,10 @@ bool SiteServers::writeSshConfig(QString* error)
             .arg(sshPort)
             .arg(path("ssh/host_key"), path("ssh/authorized_keys"), path("ssh/sftp-server"))
             .toLocal8Bit();
-    if (!writeText(path("ssh/sftp-server"), wrapper,
+    if (!WriteText(path("ssh/sftp-server"), wrapper,
                    QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
                        QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther) ||
-        !writeText(path("ssh/sshd_config"), config)) {
+        !WriteText(path("ssh/sshd_config"), config)) {
         *error = "cannot write the sshd configuration";
         return false;
     }
@@ -359,7 +222,7 @@ bool SiteServers::writeWebConfig(QString* error)
             .arg(webPort)
             .arg(SiteFolder())
             .toLocal8Bit();
-    if (!QDir().mkpath(temp) || !writeText(path("web/nginx.conf"), config)) {
+    if (!QDir().mkpath(temp) || !WriteText(path("web/nginx.conf"), config)) {
         *error = "cannot write the nginx configuration";
         return false;
     }
@@ -397,7 +260,7 @@ bool SiteServers::Start(QString* error)
         *error = "ssh-agent did not start: " + QString::fromLocal8Bit(ReadFile(path("agent.log")));
         return false;
     }
-    if (!run("ssh-add", {"-q", KeyFile()}, error, Environment()))
+    if (!RunProgram("ssh-add", {"-q", KeyFile()}, error, Environment()))
         return false;
     return StartSsh(error) && StartWeb(error);
 }
@@ -410,7 +273,7 @@ bool SiteServers::StartSsh(QString* error)
     const bool keepPort = sshPort != 0;
     for (int attempt = 0; attempt < 5; ++attempt) {
         if (!keepPort)
-            sshPort = freePort();
+            sshPort = FreeLoopbackPort();
         if (!writeSshConfig(error))
             return false;
         const qint64 logStart = QFileInfo(path("sshd.log")).size();
@@ -446,7 +309,7 @@ bool SiteServers::ChangeHostKey(QString* error)
 
 bool SiteServers::SetFileSizeLimit(qint64 bytes)
 {
-    return writeText(path("ssh/file-size-limit"),
+    return WriteText(path("ssh/file-size-limit"),
                      bytes < 0 ? QByteArray("unlimited") : QByteArray::number(bytes));
 }
 
@@ -455,7 +318,7 @@ bool SiteServers::StartWeb(QString* error)
     const bool keepPort = webPort != 0;
     for (int attempt = 0; attempt < 5; ++attempt) {
         if (!keepPort)
-            webPort = freePort();
+            webPort = FreeLoopbackPort();
         if (!writeWebConfig(error))
             return false;
         const qint64 logStart = QFileInfo(path("web/nginx.log")).size();
@@ -466,7 +329,7 @@ bool SiteServers::StartWeb(QString* error)
         auto log = [&] {
             return ReadFile(path("web/nginx.log")).mid(logStart) + ReadFile(path("web/error.log"));
         };
-        if (nginx->Start() && WaitFor([&] { return accepts(webPort) || !nginx->Running(); }, StartMs) &&
+        if (nginx->Start() && WaitFor([&] { return AcceptsOn(webPort) || !nginx->Running(); }, StartMs) &&
             nginx->Running())
             return true;
         *error = "nginx did not start: " + QString::fromLocal8Bit(log());
