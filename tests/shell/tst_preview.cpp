@@ -6,6 +6,7 @@
 #include "app/PublishSites.h"
 #include "app/PublishWindow.h"
 #include "platform/Keyring.h"
+#include "support/FtpServer.h"
 #include "support/SecretService.h"
 #include "support/SiteServers.h"
 #include "support/TestSupport.h"
@@ -436,6 +437,60 @@ private slots:
             QVERIFY2(recorder.Messages.size() == size_t(answer == 1 ? 1 : 0),
                      recorder.Messages.empty() ? "no message" : recorder.Messages.front().Text.c_str());
             QCOMPARE(QFile::exists(servers.SiteFolder() + "/asked/holiday.html"), answer != 1);
+        }
+    }
+
+    // Without a keyring, the typed password publishes. Plain FTP is warned
+    // of once per site; the engine's question about a certificate the
+    // system does not trust comes from its worker with the fingerprint: "No"
+    // sends nothing, "Yes" pins it to the site, which is not asked again.
+    void ftpWarnsOnceAndPinsTheCertificate()
+    {
+        QTemporaryDir work;
+        FtpServer ftp(work.filePath("ftp"));
+        QString error;
+        QVERIFY2(ftp.Start(&error), qPrintable(error));
+        DialogRecorder recorder;
+        TPublishWindow window;
+        window.show();
+        Control<QLineEdit>(&window, "Edit5")->setText("holiday.html");
+        struct Step {
+            QString Destination;
+            QString Answered;  // the box's first answer
+            int Answer;        // -1: no box with that answer may come
+            bool Sent;
+        };
+        const QString plain = ftp.Destination(false, "plain"), tls = ftp.Destination(true, "tls");
+        for (const Step& step : {Step{plain, "Publish", 1, false}, Step{plain, "Publish", 0, true},
+                                 Step{plain, "Publish", -1, true}, Step{tls, "Yes", 1, false},
+                                 Step{tls, "Yes", 0, true}, Step{tls, "Yes", -1, true}}) {
+            recorder.Choices.clear();
+            recorder.Messages.clear();
+            recorder.OnChoice = [&](const Dialogs::ChoiceRequest& request) {
+                return request.Answers.front() == step.Answered.toStdString() ? step.Answer : request.Escape;
+            };
+            Control<QLineEdit>(&window, "Edit1")->setText(step.Destination);
+            Control<QLineEdit>(&window, "Edit3")->setText(ftp.Password());
+            QVERIFY(!Control<QCheckBox>(&window, "CheckBox1")->isEnabled());
+            QTest::mouseClick(Control<QPushButton>(&window, "Button3"), Qt::LeftButton);
+            QVERIFY(WaitFor([&] { return !window.Publishing(); }, 120000));
+            const auto asked = std::find_if(recorder.Choices.begin(), recorder.Choices.end(), [&](const auto& box) {
+                return box.Answers.front() == step.Answered.toStdString();
+            });
+            QCOMPARE(asked != recorder.Choices.end(), step.Answer >= 0);
+            const QString folder = ftp.SiteFolder() + (step.Destination == plain ? "/plain/" : "/tls/");
+            QVERIFY2(QFile::exists(folder + "holiday.html") == step.Sent,
+                     recorder.Messages.empty() ? "no message" : recorder.Messages.front().Text.c_str());
+            const QList<PublishSites::Site> sites = [] {
+                QSettings stored = PublishSites::Settings();
+                return PublishSites::Load(stored);
+            }();
+            const PublishSites::Site* site = PublishSites::Find(sites, step.Destination);
+            if (step.Destination == tls && step.Answer == 0) {
+                QVERIFY(site && site->PinnedCertificate.startsWith("SHA256:"));
+                QVERIFY2(asked->Text.find(site->PinnedCertificate.toStdString()) != std::string::npos,
+                         asked->Text.c_str());
+            }
         }
     }
 
