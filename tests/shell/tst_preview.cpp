@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QNetworkInterface>
 #include <QNetworkProxy>
+#include <QProcess>
 #include <QPushButton>
 #include <QTcpSocket>
 #include <QUrl>
@@ -496,13 +497,16 @@ private slots:
 
     // With a keyring (a Secret Service of the test's own): the single site of
     // earlier settings joins the list; two more are kept, the last used
-    // picked; a remembered password comes back with its site and goes with
-    // it when the site is forgotten; never into the settings.
+    // picked; a remembered password comes back with its site, serves the
+    // windowless command, and goes with the site when it is forgotten; it
+    // never shows in the settings or the command's output.
     void sitesAndTheKeyring()
     {
         QTemporaryDir work;
-        SecretService secrets(work.path());
+        FtpServer ftp(work.filePath("ftp"));
         QString error;
+        QVERIFY2(ftp.Start(&error), qPrintable(error));
+        SecretService secrets(work.filePath("keyring"));
         QVERIFY2(secrets.Start(&error), qPrintable(error));
         const QString old = folder->QPath() + "old";
         {
@@ -511,12 +515,12 @@ private slots:
             stored.setValue("destination", old);
             stored.setValue("publicAddress", "https://old.example/");
         }
-        const QString password = "Kept-0nly-in-the-keyring";
-        const QString remote = "sftp://me@127.0.0.1:1/clips";  // refused at once
+        const QString password = ftp.Password();
+        const QString remote = ftp.Destination(false, "kept");
         const QString local = folder->QPath() + "second";
         DialogRecorder recorder;
         recorder.OnChoice = [](const Dialogs::ChoiceRequest& request) {
-            return request.Answers.front() == "Forget" ? 0 : request.Escape;
+            return request.Answers.front() == "Forget" || request.Answers.front() == "Publish" ? 0 : request.Escape;
         };
         auto publish = [&](TPublishWindow& window, const QString& destination) {
             auto* sites = Control<QComboBox>(&window, "ComboBox1");
@@ -524,13 +528,27 @@ private slots:
             QCOMPARE(Control<QLineEdit>(&window, "Edit1")->text(), QString());
             Control<QLineEdit>(&window, "Edit1")->setText(destination);
             if (destination == remote) {
-                Control<QRadioButton>(&window, "RadioButton3")->setChecked(true);
                 Control<QLineEdit>(&window, "Edit3")->setText(password);
                 QVERIFY(Control<QCheckBox>(&window, "CheckBox1")->isEnabled());
                 Control<QCheckBox>(&window, "CheckBox1")->setChecked(true);
             }
             QTest::mouseClick(Control<QPushButton>(&window, "Button3"), Qt::LeftButton);
             QVERIFY(WaitFor([&] { return !window.Publishing(); }, 120000));
+        };
+        // The command, from a copy of the program in the test's program folder.
+        QVERIFY(QFile::copy(OZ_PROGRAM_FOLDER "/ombrix-zudodira", folder->QPath() + "ombrix-zudodira"));
+        auto command = [&](int expectedStatus) {
+            QProcess run;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("DBUS_SESSION_BUS_ADDRESS", secrets.BusAddress());
+            environment.insert("XDG_CONFIG_HOME", folder->QPath() + "settings");
+            run.setProcessEnvironment(environment);
+            run.setStandardInputFile(QProcess::nullDevice());
+            run.start(folder->QPath() + "ombrix-zudodira", {"--publish", remote, "--page", "by-command.html"});
+            QVERIFY(run.waitForFinished(180000));
+            const QByteArray output = run.readAllStandardOutput() + run.readAllStandardError();
+            QVERIFY2(run.exitCode() == expectedStatus, output.constData());
+            QVERIFY2(!output.contains(password.toUtf8()) && !output.contains("without encryption"), output.constData());
         };
         {
             TPublishWindow window;
@@ -539,11 +557,12 @@ private slots:
             QVERIFY(!PublishSites::Settings().contains("destination"));
             QCOMPARE(Control<QLabel>(&window, "Label7")->text(), QString());
             publish(window, remote);
-            QCOMPARE(recorder.Messages.size(), size_t(1));  // refused
             QVERIFY(WaitFor([&] { return Keyring::ReadNow(remote).Password == password; }));
             publish(window, local);
-            QCOMPARE(recorder.Messages.size(), size_t(1));
+            QVERIFY2(recorder.Messages.empty(), recorder.Messages.empty() ? "" : recorder.Messages[0].Text.c_str());
         }
+        command(0);
+        QVERIFY(QFile::exists(ftp.SiteFolder() + "/kept/by-command.html"));
         TPublishWindow again;
         auto* sites = Control<QComboBox>(&again, "ComboBox1");
         QCOMPARE(sites->currentText(), local);
@@ -559,6 +578,7 @@ private slots:
             const Keyring::Answer answer = Keyring::ReadNow(remote);
             return answer.Ok && !answer.Found;
         }));
+        command(2);  // no password any more
         for (QDirIterator it(folder->QPath() + "settings", QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
              it.hasNext();) {
             const QString file = it.next();
