@@ -1,6 +1,7 @@
 #include "app/PublishCommand.h"
 
 #include "app/PublishSites.h"
+#include "base/Terminal.h"
 #include "platform/EndSignals.h"
 #include "platform/Keyring.h"
 #include "platform/ProgramFolder.h"
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -100,9 +102,17 @@ int RunPublishCommand(int argc, char* argv[])
     const bool password = kind != Protocol::Local &&
                           (passwordOnly || passwordOnInput || (!keyGiven && site.Login == QLatin1String("password")));
     if (passwordOnInput) {
-        // One line, as `echo "$PASSWORD" |` or a password manager's pipe gives it.
+        // One line, as `echo "$PASSWORD" |` or a password manager's pipe
+        // gives it; typed at a terminal, it is not shown.
         std::string line;
-        if (!std::getline(std::cin, line) || line.empty() || line == "\r") {
+        bool read = false;
+        {
+            const TEchoOff quiet(STDIN_FILENO);
+            if (quiet.Terminal())
+                std::fputs("Password: ", stderr);
+            read = bool(std::getline(std::cin, line));
+        }
+        if (!read || line.empty() || line == "\r") {
             Say(stderr, QStringLiteral("No password came on standard input."));
             return 2;
         }
