@@ -184,9 +184,7 @@ int RunPublishCommand(int argc, char* argv[])
     // No one to ask: an unknown host key or certificate is refused, and the
     // message names its fingerprint so it can be checked (and the
     // certificate trusted in the window, the key added by hand).
-    publisher.Start(
-        request, [](const QString&, const QString&) { return false; },
-        [](const QString&, const QString&, const QString&) { return false; });
+    publisher.Start(request, [](const QString&, const QString&) { return false; });
     QCoreApplication::exec();
     return status;
 }
