@@ -107,6 +107,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${OZ_HOMEPAGE})
 # and pages.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg, xdg-utils")
+# QtKeychain loads libsecret only when it reaches for the desktop's keyring.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libsecret-1-0")
 # Which files each kind of package takes, and the version the package's
 # install code writes (cpack may be given another at packing time).
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackChoices.cmake)

@@ -1,9 +1,9 @@
 // Publishing as a script does it, end to end: the windowless command sends a
 // program folder's player page to real servers started on loopback (Debian's
-// sshd, logged in by key file and by agent, pure-ftpd over TLS, or a local
-// folder), Debian's
-// nginx serves what arrived, and headless Chromium at its default autoplay
-// policy plays it as a visitor would, with no click.
+// sshd, logged in by key file and by agent, pure-ftpd over TLS with the
+// password on standard input and its certificate pinned, or a local folder),
+// Debian's nginx serves what arrived, and headless Chromium at its default
+// autoplay policy plays it as a visitor would, with no click.
 #include "browser/HeadlessChromium.h"
 #include "browser/PlayerSite.h"
 #include "player/PlayerPage.h"
@@ -21,7 +21,8 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
-#include <QSignalSpy>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -72,12 +73,23 @@ class PublishSitesTest : public QObject {
     std::unique_ptr<HeadlessChromium> browser;
     std::unique_ptr<BrowserTab> tab;
 
-    CommandResult publish(const QStringList& arguments)
+    // input: standard input's bytes; none: an empty input.
+    CommandResult publish(const QStringList& arguments, const QByteArray& input = {})
     {
         QProcess command;
-        command.setProcessEnvironment(servers->Environment());
-        command.setStandardInputFile(QProcess::nullDevice());
+        QProcessEnvironment environment = servers->Environment();
+        // The publish window's sites, a pinned certificate among them, in the test's HOME.
+        environment.remove("XDG_CONFIG_HOME");
+        // No desktop keyring.
+        environment.remove("DBUS_SESSION_BUS_ADDRESS");
+        command.setProcessEnvironment(environment);
+        if (input.isEmpty())
+            command.setStandardInputFile(QProcess::nullDevice());
         command.start(program + "ombrix-zudodira", QStringList{"--publish"} + arguments);
+        if (!input.isEmpty()) {
+            command.write(input);
+            command.closeWriteChannel();
+        }
         CommandResult result;
         if (!command.waitForFinished(180000)) {
             command.kill();
@@ -88,28 +100,6 @@ class PublishSitesTest : public QObject {
         result.ExitCode = command.exitStatus() == QProcess::NormalExit ? command.exitCode() : -1;
         result.Out = QString::fromLocal8Bit(command.readAllStandardOutput());
         result.Err = QString::fromLocal8Bit(command.readAllStandardError());
-        return result;
-    }
-
-    // Over FTPS the publisher itself, as the window uses it: the command
-    // takes no password from a test yet, nor trusts a test's certificate.
-    CommandResult publishOverFtps(const QStringList& arguments)
-    {
-        Publish::Publisher publisher;
-        QSignalSpy finished(&publisher, &Publish::Publisher::Finished);
-        Publish::Request request;
-        request.HtmlFolder = program + "html";
-        request.Destination = arguments[0];
-        request.PublicAddress = arguments[2];
-        request.Login = Publish::LoginKind::Password;
-        request.Password = ftp->Password();
-        publisher.Start(request, {}, [](const QString&, const QString&, const QString&) { return true; });
-        CommandResult result;
-        if (!finished.wait(180000))
-            return result;
-        const auto outcome = finished.first().first().value<Publish::Result>();
-        result.ExitCode = outcome.Ok ? 0 : 1;
-        (outcome.Ok ? result.Out : result.Err) = outcome.Ok ? outcome.PageAddress : outcome.Message;
         return result;
     }
 
@@ -240,6 +230,8 @@ private slots:
                                         << "ftps";
         QTest::newRow("local folder") << "local"
                                       << "";
+        QTest::newRow("local folder, password on standard input") << "stdin"
+                                                                  << "stdin";
     }
     void publishes()
     {
@@ -247,16 +239,41 @@ private slots:
         QFETCH(QString, login);
         const QString html = program + "html/";
         const QString site = servers->SiteFolder() + "/" + folder + "/";
-        QStringList arguments{login.isEmpty()  ? site
+        const bool local = login.isEmpty() || login == "stdin";
+        QStringList arguments{local             ? site
                               : login == "ftps" ? ftp->Destination(true, "")
                                                 : servers->Destination(folder),
                               "--public-address", servers->WebAddress(folder + "/")};
         if (login == "key")
             arguments << "--key" << servers->KeyFile();
+        QByteArray input;
+        const QByteArray password = login == "ftps" ? ftp->Password().toUtf8() : "0n-standard-input-only";
+        if (login == "stdin" || login == "ftps") {
+            arguments << "--password-stdin";
+            const CommandResult none = publish(arguments);
+            QCOMPARE(none.ExitCode, 2);
+            QVERIFY2(none.Err.contains("No password came on standard input."), qPrintable(none.Err));
+            input = password + "\n";
+        }
+        if (login == "ftps") {
+            // The test's own certificate: refused, with its fingerprint, until
+            // the site's entry pins it as the window does.
+            const CommandResult refused = publish(arguments, input);
+            QCOMPARE(refused.ExitCode, 1);
+            const QString pin = QRegularExpression("SHA256:[0-9A-F:]{95}").match(refused.Err).captured();
+            QVERIFY2(!pin.isEmpty(), qPrintable(ending(refused.Err)));
+            QSettings sites(servers->Home() + "/.config/ombrix-zudodira/publish.conf", QSettings::IniFormat);
+            sites.beginWriteArray("sites", 1);
+            sites.setArrayIndex(0);
+            sites.setValue("destination", arguments[0]);
+            sites.setValue("pinnedCertificate", pin);
+            sites.endArray();
+        }
         const qsizetype before = servers->WrittenFiles().size();
         const qsizetype requestsBefore = servers->WebRequests().size();
-        const CommandResult first = login == "ftps" ? publishOverFtps(arguments) : publish(arguments);
+        const CommandResult first = publish(arguments, input);
         QVERIFY2(first.ExitCode == 0, qPrintable(ending(first.Err)));
+        QVERIFY(!(first.Out + first.Err).contains(password));
         QCOMPARE(first.Out.trimmed(), servers->WebAddress(folder + "/holiday.html"));
 
         checkFiles(site);
@@ -270,8 +287,9 @@ private slots:
              {"holiday.html", "flv_player_320x240.swf", "flvs/holiday.flv", "ruffle/ruffle.js"})
             QVERIFY2(fetched.contains("/" + folder + "/" + QString(file)), qPrintable(fetched.join(' ')));
 
-        checkInBrowser(first.Out.trimmed());
-        if (QTest::currentTestFailed() || login.isEmpty())
+        if (login != "stdin")  // the same page as the local folder's
+            checkInBrowser(first.Out.trimmed());
+        if (QTest::currentTestFailed() || local)
             return;
         if (login == "ftps") {
             // Renamed into place anew, but Ruffle left alone.
@@ -280,7 +298,7 @@ private slots:
                 return ::stat(QFile::encodeName(site + file).constData(), &status) == 0 ? status.st_ino : ino_t(0);
             };
             const auto page = inode("holiday.html"), ruffleJs = inode("ruffle/ruffle.js");
-            const CommandResult second = publishOverFtps(arguments);
+            const CommandResult second = publish(arguments, input);
             QVERIFY2(second.ExitCode == 0, qPrintable(second.Err));
             QVERIFY(inode("holiday.html") != page);
             QCOMPARE(inode("ruffle/ruffle.js"), ruffleJs);

@@ -296,8 +296,8 @@ private slots:
                                     "Player\" first, then start the preview again.",
                                     "There is no player page to publish yet. Convert a clip and press \"Generate "
                                     "Player\" first, then publish again.",
-                                    "Please enter where to publish: an SFTP address or a folder.",
-                                    "Please choose your SSH key file."})
+                                    "Please enter where to publish: an SFTP, FTP or WebDAV address, or a folder.",
+                                    "Please choose your SSH key file.", "Please enter your password."})
             QTest::newRow(message) << QString() << message << false;
         QTest::newRow("error box") << QString()
                                    << "Cannot open \"/home/me/Ombrix Zudodira/html/flvs/my_clip.flv\": No such file "
@@ -307,6 +307,9 @@ private slots:
         // The publish window's two boxes with buttons of their own.
         QTest::newRow("host key question") << QString("HostKeyQuestion") << QString() << false;
         QTest::newRow("published box") << QString("PublishedBox") << QString() << false;
+        QTest::newRow("certificate question") << QString("CertificateQuestion") << QString() << false;
+        QTest::newRow("plain password warning") << QString("PlainPassword") << QString() << false;
+        QTest::newRow("forget site question") << QString("ForgetSite") << QString() << false;
     }
     void everyTextHasRoom()
     {
@@ -320,6 +323,21 @@ private slots:
                 [] {
                     Dialogs::AskChoice(HostKeyQuestionBox("www.my-own-web-host.example",
                                                           "SHA256:8nUKcr3ywHVBkzQMRG1ux6Tg/4ikOrvu3IgY5xNDdUA"));
+                },
+                shown);
+            QVERIFY(shown);
+        } else if (window == "CertificateQuestion" || window == "PlainPassword" || window == "ForgetSite") {
+            const QString site = "ftp://me@www.my-own-web-host.example/public_html/clips";
+            cut = cutTextsOfMessage(
+                [&] {
+                    Dialogs::AskChoice(
+                        window == "PlainPassword" ? PlainPasswordBox(site)
+                        : window == "ForgetSite"
+                            ? ForgetSiteBox(site)
+                            : CertificateQuestionBox("www.my-own-web-host.example",
+                                                     "SHA256:3F:A0:9C:11:D2:47:8B:E5:60:1A:BB:C4:79:0E:52:D8:"
+                                                     "93:6F:24:AE:01:C7:5B:38:E9:D6:72:4A:10:8F:CD:B5",
+                                                     "the certificate's issuer is unknown"));
                 },
                 shown);
             QVERIFY(shown);

@@ -3,11 +3,17 @@
 // them up before the server sees them.
 #include "app/Preview.h"
 #include "base/Descriptors.h"
+#include "app/PublishSites.h"
 #include "app/PublishWindow.h"
+#include "platform/Keyring.h"
+#include "support/FtpServer.h"
+#include "support/SecretService.h"
 #include "support/SiteServers.h"
 #include "support/TestSupport.h"
 
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDirIterator>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -19,6 +25,7 @@
 #include <QLabel>
 #include <QNetworkInterface>
 #include <QNetworkProxy>
+#include <QProcess>
 #include <QPushButton>
 #include <QTcpSocket>
 #include <QUrl>
@@ -168,6 +175,8 @@ private slots:
         // What a publish sends: the site page, its movie, the clip, Ruffle.
         // The settings go into this folder, not the user's.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder->QPath() + "settings");
+        // No desktop keyring, unless a test starts one of its own.
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
         writeFile("html/SitePage.html", sitePage("holiday"));
         writeFile("html/flv_player_320x240.swf", "FWS movie");
         writeFile("html/flvs/holiday.flv", QByteArray(8 << 20, 'v'));
@@ -333,10 +342,15 @@ private slots:
         QCOMPARE(Control<QLineEdit>(window, "Edit5")->text(), QString("holiday.html"));
         const QString site = folder->QPath() + "site";
         const QString password = "Pa55-word-never-kept";
-        Control<QLineEdit>(window, "Edit1")->setText(site);
         Control<QLineEdit>(window, "Edit2")->setText("/home/me/.ssh/id_test");
         Control<QRadioButton>(window, "RadioButton3")->setChecked(true);
         Control<QLineEdit>(window, "Edit3")->setText(password);
+        // No keyring here: the password can be typed, not remembered, and the window says why.
+        Control<QLineEdit>(window, "Edit1")->setText("sftp://me@example.org/clips");
+        QVERIFY(Control<QLineEdit>(window, "Edit3")->isEnabled());
+        QVERIFY(!Control<QCheckBox>(window, "CheckBox1")->isEnabled());
+        QVERIFY(!Control<QLabel>(window, "Label7")->text().isEmpty());
+        Control<QLineEdit>(window, "Edit1")->setText(site);
         Control<QLineEdit>(window, "Edit5")->setText("mine.html");
         recorder.OnChoice = [](const Dialogs::ChoiceRequest&) { return 1; };  // "Copy address"
         QTest::mouseClick(Control<QPushButton>(window, "Button3"), Qt::LeftButton);
@@ -424,6 +438,151 @@ private slots:
             QVERIFY2(recorder.Messages.size() == size_t(answer == 1 ? 1 : 0),
                      recorder.Messages.empty() ? "no message" : recorder.Messages.front().Text.c_str());
             QCOMPARE(QFile::exists(servers.SiteFolder() + "/asked/holiday.html"), answer != 1);
+        }
+    }
+
+    // Without a keyring, the typed password publishes. Plain FTP is warned
+    // of once per site; the engine's question about a certificate the
+    // system does not trust comes from its worker with the fingerprint: "No"
+    // sends nothing, "Yes" pins it to the site, which is not asked again.
+    void ftpWarnsOnceAndPinsTheCertificate()
+    {
+        QTemporaryDir work;
+        FtpServer ftp(work.filePath("ftp"));
+        QString error;
+        QVERIFY2(ftp.Start(&error), qPrintable(error));
+        DialogRecorder recorder;
+        TPublishWindow window;
+        window.show();
+        Control<QLineEdit>(&window, "Edit5")->setText("holiday.html");
+        struct Step {
+            QString Destination;
+            QString Answered;  // the box's first answer
+            int Answer;        // -1: no box with that answer may come
+            bool Sent;
+        };
+        const QString plain = ftp.Destination(false, "plain"), tls = ftp.Destination(true, "tls");
+        for (const Step& step : {Step{plain, "Publish", 1, false}, Step{plain, "Publish", 0, true},
+                                 Step{plain, "Publish", -1, true}, Step{tls, "Yes", 1, false},
+                                 Step{tls, "Yes", 0, true}, Step{tls, "Yes", -1, true}}) {
+            recorder.Choices.clear();
+            recorder.Messages.clear();
+            recorder.OnChoice = [&](const Dialogs::ChoiceRequest& request) {
+                return request.Answers.front() == step.Answered.toStdString() ? step.Answer : request.Escape;
+            };
+            Control<QLineEdit>(&window, "Edit1")->setText(step.Destination);
+            Control<QLineEdit>(&window, "Edit3")->setText(ftp.Password());
+            QVERIFY(!Control<QCheckBox>(&window, "CheckBox1")->isEnabled());
+            QTest::mouseClick(Control<QPushButton>(&window, "Button3"), Qt::LeftButton);
+            QVERIFY(WaitFor([&] { return !window.Publishing(); }, 120000));
+            const auto asked = std::find_if(recorder.Choices.begin(), recorder.Choices.end(), [&](const auto& box) {
+                return box.Answers.front() == step.Answered.toStdString();
+            });
+            QCOMPARE(asked != recorder.Choices.end(), step.Answer >= 0);
+            const QString folder = ftp.SiteFolder() + (step.Destination == plain ? "/plain/" : "/tls/");
+            QVERIFY2(QFile::exists(folder + "holiday.html") == step.Sent,
+                     recorder.Messages.empty() ? "no message" : recorder.Messages.front().Text.c_str());
+            const QList<PublishSites::Site> sites = [] {
+                QSettings stored = PublishSites::Settings();
+                return PublishSites::Load(stored);
+            }();
+            const PublishSites::Site* site = PublishSites::Find(sites, step.Destination);
+            if (step.Destination == tls && step.Answer == 0) {
+                QVERIFY(site && site->PinnedCertificate.startsWith("SHA256:"));
+                QVERIFY2(asked->Text.find(site->PinnedCertificate.toStdString()) != std::string::npos,
+                         asked->Text.c_str());
+            }
+        }
+    }
+
+    // With a keyring (a Secret Service of the test's own): the single site of
+    // earlier settings joins the list; two more are kept, the last used
+    // picked; a remembered password comes back with its site, serves the
+    // windowless command, and goes with the site when it is forgotten; it
+    // never shows in the settings or the command's output.
+    void sitesAndTheKeyring()
+    {
+        QTemporaryDir work;
+        FtpServer ftp(work.filePath("ftp"));
+        QString error;
+        QVERIFY2(ftp.Start(&error), qPrintable(error));
+        SecretService secrets(work.filePath("keyring"));
+        QVERIFY2(secrets.Start(&error), qPrintable(error));
+        const QString old = folder->QPath() + "old";
+        {
+            QSettings stored = PublishSites::Settings();
+            stored.clear();
+            stored.setValue("destination", old);
+            stored.setValue("publicAddress", "https://old.example/");
+        }
+        const QString password = ftp.Password();
+        const QString remote = ftp.Destination(false, "kept");
+        const QString local = folder->QPath() + "second";
+        DialogRecorder recorder;
+        recorder.OnChoice = [](const Dialogs::ChoiceRequest& request) {
+            return request.Answers.front() == "Forget" || request.Answers.front() == "Publish" ? 0 : request.Escape;
+        };
+        auto publish = [&](TPublishWindow& window, const QString& destination) {
+            auto* sites = Control<QComboBox>(&window, "ComboBox1");
+            sites->setCurrentIndex(sites->count() - 1);  // "New site"
+            QCOMPARE(Control<QLineEdit>(&window, "Edit1")->text(), QString());
+            Control<QLineEdit>(&window, "Edit1")->setText(destination);
+            if (destination == remote) {
+                Control<QLineEdit>(&window, "Edit3")->setText(password);
+                QVERIFY(Control<QCheckBox>(&window, "CheckBox1")->isEnabled());
+                Control<QCheckBox>(&window, "CheckBox1")->setChecked(true);
+            }
+            QTest::mouseClick(Control<QPushButton>(&window, "Button3"), Qt::LeftButton);
+            QVERIFY(WaitFor([&] { return !window.Publishing(); }, 120000));
+        };
+        // The command, from a copy of the program in the test's program folder.
+        QVERIFY(QFile::copy(OZ_PROGRAM_FOLDER "/ombrix-zudodira", folder->QPath() + "ombrix-zudodira"));
+        auto command = [&](int expectedStatus) {
+            QProcess run;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("DBUS_SESSION_BUS_ADDRESS", secrets.BusAddress());
+            environment.insert("XDG_CONFIG_HOME", folder->QPath() + "settings");
+            run.setProcessEnvironment(environment);
+            run.setStandardInputFile(QProcess::nullDevice());
+            run.start(folder->QPath() + "ombrix-zudodira", {"--publish", remote, "--page", "by-command.html"});
+            QVERIFY(run.waitForFinished(180000));
+            const QByteArray output = run.readAllStandardOutput() + run.readAllStandardError();
+            QVERIFY2(run.exitCode() == expectedStatus, output.constData());
+            QVERIFY2(!output.contains(password.toUtf8()) && !output.contains("without encryption"), output.constData());
+        };
+        {
+            TPublishWindow window;
+            QCOMPARE(Control<QComboBox>(&window, "ComboBox1")->currentText(), old);
+            QCOMPARE(Control<QLineEdit>(&window, "Edit4")->text(), QString("https://old.example/"));
+            QVERIFY(!PublishSites::Settings().contains("destination"));
+            QCOMPARE(Control<QLabel>(&window, "Label7")->text(), QString());
+            publish(window, remote);
+            QVERIFY(WaitFor([&] { return Keyring::ReadNow(remote).Password == password; }));
+            publish(window, local);
+            QVERIFY2(recorder.Messages.empty(), recorder.Messages.empty() ? "" : recorder.Messages[0].Text.c_str());
+        }
+        command(0);
+        QVERIFY(QFile::exists(ftp.SiteFolder() + "/kept/by-command.html"));
+        TPublishWindow again;
+        auto* sites = Control<QComboBox>(&again, "ComboBox1");
+        QCOMPARE(sites->currentText(), local);
+        QCOMPARE(sites->count(), 4);  // and "New site"
+        sites->setCurrentIndex(sites->findText(remote));
+        QVERIFY(WaitFor([&] { return Control<QLineEdit>(&again, "Edit3")->text() == password; }));
+        QVERIFY(Control<QCheckBox>(&again, "CheckBox1")->isChecked());
+        QTest::mouseClick(Control<QPushButton>(&again, "Button5"), Qt::LeftButton);
+        QCOMPARE(sites->count(), 3);
+        QCOMPARE(sites->findText(remote), -1);
+        QCOMPARE(sites->currentText(), local);
+        QVERIFY(WaitFor([&] {
+            const Keyring::Answer answer = Keyring::ReadNow(remote);
+            return answer.Ok && !answer.Found;
+        }));
+        command(2);  // no password any more
+        for (QDirIterator it(folder->QPath() + "settings", QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QString file = it.next();
+            QVERIFY2(!ReadFile(file).contains(password.toUtf8()), qPrintable(file));
         }
     }
 
