@@ -7,7 +7,6 @@
 #include "browser/HeadlessChromium.h"
 #include "browser/PlayerSite.h"
 #include "player/PlayerPage.h"
-#include "publish/Publisher.h"
 #include "support/FtpServer.h"
 #include "support/DavServer.h"
 #include "support/Media.h"
@@ -23,7 +22,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -102,6 +100,22 @@ class PublishSitesTest : public QObject {
         result.Out = QString::fromLocal8Bit(command.readAllStandardOutput());
         result.Err = QString::fromLocal8Bit(command.readAllStandardError());
         return result;
+    }
+
+    // A publish the test's own certificate stops, with its fingerprint; the
+    // site's entry then pins it, as the window does when the user trusts it.
+    void pinRefusedCertificate(const QStringList& arguments, const QByteArray& input)
+    {
+        const CommandResult refused = publish(arguments, input);
+        QCOMPARE(refused.ExitCode, 1);
+        const QString pin = QRegularExpression("SHA256:[0-9A-F:]{95}").match(refused.Err).captured();
+        QVERIFY2(!pin.isEmpty(), qPrintable(ending(refused.Err)));
+        QSettings sites(servers->Home() + "/.config/ombrix-zudodira/publish.conf", QSettings::IniFormat);
+        sites.beginWriteArray("sites", 1);
+        sites.setArrayIndex(0);
+        sites.setValue("destination", arguments[0]);
+        sites.setValue("pinnedCertificate", pin);
+        sites.endArray();
     }
 
     // What the page needs, byte for byte, and nothing else (no temporary file).
@@ -259,16 +273,7 @@ private slots:
         if (login == "ftps") {
             // The test's own certificate: refused, with its fingerprint, until
             // the site's entry pins it as the window does.
-            const CommandResult refused = publish(arguments, input);
-            QCOMPARE(refused.ExitCode, 1);
-            const QString pin = QRegularExpression("SHA256:[0-9A-F:]{95}").match(refused.Err).captured();
-            QVERIFY2(!pin.isEmpty(), qPrintable(ending(refused.Err)));
-            QSettings sites(servers->Home() + "/.config/ombrix-zudodira/publish.conf", QSettings::IniFormat);
-            sites.beginWriteArray("sites", 1);
-            sites.setArrayIndex(0);
-            sites.setValue("destination", arguments[0]);
-            sites.setValue("pinnedCertificate", pin);
-            sites.endArray();
+            pinRefusedCertificate(arguments, input);
         }
         const qsizetype before = servers->WrittenFiles().size();
         const qsizetype requestsBefore = servers->WebRequests().size();
@@ -322,10 +327,10 @@ private slots:
         checkFiles(site);
     }
 
-    // Over WebDAV (https, a password, the server's own certificate pinned as
-    // the window pins it), then the page from the web server's view of the
-    // same folder; a second publish sends no Ruffle file again, also to a
-    // plain nginx over http, which cannot list a folder.
+    // Over WebDAV through the command (https with the server's own
+    // certificate, refused until pinned; plain http to an nginx that cannot
+    // list a folder), then the page from the web server's view of the same
+    // folder; a second publish sends no Ruffle file again.
     void publishesOverWebDav_data()
     {
         QTest::addColumn<bool>("propfind");
@@ -340,33 +345,25 @@ private slots:
             dav.WithoutPropfind();
         QString error;
         QVERIFY2(dav.Start(&error), qPrintable(error));
-        QProcess openssl;
-        openssl.start("openssl", {"x509", "-noout", "-fingerprint", "-sha256", "-in", dav.CertificateFile()});
-        QVERIFY(openssl.waitForFinished(60000));
-        Publish::Request request;
-        request.HtmlFolder = program + "html";
-        request.Destination = dav.Destination(propfind, "clips");
-        request.Login = Publish::LoginKind::Password;
-        request.Password = dav.Password();
-        request.PinnedCertificate = "SHA256:" + QString::fromLatin1(openssl.readAll()).section('=', 1).trimmed();
-        request.PublicAddress = dav.WebAddress("clips/");
-        auto publish = [&] {
-            Publish::Publisher publisher;
-            QSignalSpy finished(&publisher, &Publish::Publisher::Finished);
-            publisher.Start(request, {});
-            return finished.wait(180000) ? finished.first().first().value<Publish::Result>() : Publish::Result{};
-        };
-        const Publish::Result first = publish();
-        QVERIFY2(first.Ok, qPrintable(first.Message));
-        QCOMPARE(first.PageAddress, dav.WebAddress("clips/holiday.html"));
+        const QStringList arguments{dav.Destination(propfind, "clips"), "--public-address",
+                                    dav.WebAddress("clips/"), "--password-stdin"};
+        const QByteArray input = dav.Password().toUtf8() + "\n";
+        if (propfind) {
+            pinRefusedCertificate(arguments, input);
+            if (QTest::currentTestFailed())
+                return;
+        }
+        const CommandResult first = publish(arguments, input);
+        QVERIFY2(first.ExitCode == 0, qPrintable(ending(first.Err)));
+        QCOMPARE(first.Out.trimmed(), dav.WebAddress("clips/holiday.html"));
         checkFiles(dav.SiteFolder() + "/clips/");
-        checkInBrowser(first.PageAddress);
+        checkInBrowser(first.Out.trimmed());
 
         const QString ruffle = "PUT /clips/ruffle/";
         const qsizetype ruffleFiles = filesIn(program + "html/ruffle").size();
         QCOMPARE(dav.DavRequests().filter(ruffle).size(), ruffleFiles);
-        const Publish::Result second = publish();
-        QVERIFY2(second.Ok, qPrintable(second.Message));
+        const CommandResult second = publish(arguments, input);
+        QVERIFY2(second.ExitCode == 0, qPrintable(ending(second.Err)));
         QCOMPARE(dav.DavRequests().filter(ruffle).size(), ruffleFiles);
         checkFiles(dav.SiteFolder() + "/clips/");
     }
