@@ -170,8 +170,10 @@ private slots:
         QVERIFY(program);
 
         // The converter, the program's one child, is under way (the real
-        // one's probe, its one child, has started).
+        // one probes its input: it has the pipe open for reading, so a
+        // writer may open it, and it waits for bytes that never come).
         pid_t converter = 0;
+        Platform::UniqueFd feeder;  // holds the real one's probe in its first read
         auto noLeftovers = qScopeGuard([&] {
             if (converter > 0 && QTest::currentTestFailed())
                 ::kill(-converter, SIGKILL);
@@ -181,7 +183,9 @@ private slots:
             converter = conv.empty() ? 0 : conv[0].Pid;
             if (!realConv)
                 return converter && QFile::exists(job->folder.QPath() + "ready");
-            return converter && !processes([&](auto& p) { return p.Parent == converter; }).empty();
+            if (converter && !feeder.Valid())
+                feeder = Platform::UniqueFd(::open(job->input.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+            return feeder.Valid();
         }));
         ::kill(program->Pid(), signal);
         QVERIFY(WaitFor([&] { return program->HasEnded(); }));
