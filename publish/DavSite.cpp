@@ -1,15 +1,7 @@
-#include "publish/Curl.h"
-#include "publish/Site.h"
-#include "publish/Tls.h"
+#include "publish/CurlSite.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QScopeGuard>
 #include <QSet>
-#include <QUrl>
-
-#include <cstdio>
 
 namespace Publish {
 namespace {
@@ -25,15 +17,12 @@ const char PropfindBody[] =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
     "<D:propfind xmlns:D=\"DAV:\"><D:prop><D:resourcetype/><D:getcontentlength/></D:prop></D:propfind>\n";
 
-class DavSite : public Site {
+class DavSite : public CurlSite {
 public:
     DavSite(const Destination& destination, const Request& request, CertificateQuestion ask, const std::atomic<bool>& stop)
-        : Where(destination), RuffleFolder(QDir(request.HtmlFolder).filePath(QStringLiteral("ruffle"))),
-          Trust(destination.Host, request.PinnedCertificate, std::move(ask)), Handle(NewCurlHandle()), Stop(&stop)
+        : CurlSite(destination, destination.Kind == Destination::Protocol::Https ? "https" : "http", QStringLiteral("web"), stop),
+          RuffleFolder(QDir(request.HtmlFolder).filePath(QStringLiteral("ruffle")))
     {
-        Secure = Where.Kind == Destination::Protocol::Https;
-        const QString host = Where.Host.contains(QLatin1Char(':')) ? QLatin1Char('[') + Where.Host + QLatin1Char(']') : Where.Host;
-        Base = (Secure ? "https://" : "http://") + QUrl::toPercentEncoding(host, "[]:") + ':' + QByteArray::number(Where.Port);
         // The folder's path without its last slash: empty for the server's root.
         Root = Where.Folder;
         while (Root.endsWith(QLatin1Char('/')))
@@ -41,14 +30,6 @@ public:
         if (!Root.isEmpty() && !Root.startsWith(QLatin1Char('/')))
             Root.prepend(QLatin1Char('/'));
 
-        Set(CURLOPT_PROTOCOLS_STR, Secure ? "https" : "http");
-        Set(CURLOPT_NOSIGNAL, 1L);
-        Set(CURLOPT_ERRORBUFFER, ErrorText);
-        Set(CURLOPT_CONNECTTIMEOUT, 30L);
-        // A server that stops answering mid-way: no byte for a minute.
-        Set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-        Set(CURLOPT_LOW_SPEED_TIME, 60L);
-        Set(CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
         // Handed to libcurl only, which keeps its own copy; never part of a
         // URL. Sent with the first request rather than after a refusal, so
         // that a file is not sent twice.
@@ -57,11 +38,8 @@ public:
             Set(CURLOPT_USERNAME, Where.User.toUtf8().constData());
             Set(CURLOPT_PASSWORD, request.Password.toUtf8().constData());
         }
-        Set(CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(Handle.get(), CURLOPT_XFERINFOFUNCTION, &DavSite::ProgressCallback);
-        curl_easy_setopt(Handle.get(), CURLOPT_XFERINFODATA, this);
-        if (Secure)
-            Trust.Apply(Handle.get());
+        if (Where.Kind == Destination::Protocol::Https)
+            TrustCertificates(request, std::move(ask));
     }
 
     QList<RemoteEntry> List(const QString& folder) override
@@ -75,8 +53,8 @@ public:
         Set(CURLOPT_POSTFIELDS, PropfindBody);
         Set(CURLOPT_POSTFIELDSIZE, long(sizeof PropfindBody - 1));
         Set(CURLOPT_WRITEFUNCTION, &DavSite::Collect);
-        curl_easy_setopt(Handle.get(), CURLOPT_WRITEDATA, &body);
-        const long status = Perform(folder);
+        Set(CURLOPT_WRITEDATA, &body);
+        const long status = Answer(Perform(), folder);
         switch (status) {
         case 207:
             Existing.insert(folder);
@@ -95,19 +73,9 @@ public:
 
     void Send(const QString& localFile, const QString& path, const ByteReport& report) override
     {
-        std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(QFile::encodeName(localFile).constData(), "rbe"), &std::fclose);
-        if (!in)
-            throw Failure{QStringLiteral("%1 could not be read.").arg(localFile)};
         MakeFolder(ParentOf(path));
         Prepare(Url(path));
-        Report = &report;
-        const auto forget = qScopeGuard([this] { Report = nullptr; });
-        Set(CURLOPT_UPLOAD, 1L);
-        Set(CURLOPT_INFILESIZE_LARGE, curl_off_t(QFileInfo(localFile).size()));
-        // libcurl's own reader is fread on the FILE it is given.
-        curl_easy_setopt(Handle.get(), CURLOPT_READFUNCTION, nullptr);
-        curl_easy_setopt(Handle.get(), CURLOPT_READDATA, in.get());
-        const long status = Perform(path, in.get());
+        const long status = Answer(Upload(localFile, report), path, true);
         if (status != 200 && status != 201 && status != 204)
             Refuse(status, path, Remote(ParentOf(path)));
     }
@@ -118,42 +86,20 @@ public:
         const CurlList headers = MakeCurlList({"Destination: " + Url(to), "Overwrite: T"});
         Prepare(Url(from), "MOVE");
         Set(CURLOPT_HTTPHEADER, headers.get());
-        const long status = Perform(to);
+        const long status = Answer(Perform(), to);
         if (status != 201 && status != 204)
             Refuse(status, to, Remote(ParentOf(to)));
     }
 
     bool RenameReplaces() const override { return true; }
 
-    void Remove(const QString& path) noexcept override
-    {
-        // Cleaning up after a cancel or a broken connection: not to be cancelled
-        // itself, and quick to give up on a server that is gone.
-        Cleaning = true;
-        try {
-            Set(CURLOPT_CONNECTTIMEOUT, 10L);
-            Prepare(Url(path), "DELETE");
-            (void)curl_easy_perform(Handle.get());
-        } catch (...) {
-        }
-        Set(CURLOPT_CONNECTTIMEOUT, 30L);
-        Cleaning = false;
-    }
-
     QString Address(const QString& path) const override { return QString::fromUtf8(Url(path)); }
 
 private:
-    template <typename Value>
-    void Set(CURLoption option, Value value) { curl_easy_setopt(Handle.get(), option, value); }
-
-    // The file a temporary name stands for, as the user knows it.
-    static QString Shown(const QString& path)
+    void Delete(const QString& path) override
     {
-        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        const QString name = path.mid(slash + 1);
-        if (!IsTemporaryName(name))
-            return path;
-        return path.left(slash + 1) + name.mid(1, name.size() - 9);
+        Prepare(Url(path), "DELETE");
+        (void)curl_easy_perform(Easy());  // not to ask about a certificate while cleaning up
     }
 
     QString Remote(const QString& path) const
@@ -172,17 +118,14 @@ private:
 
     void Prepare(const QByteArray& url, const char* method = nullptr)
     {
-        Set(CURLOPT_URL, url.constData());
-        // No body and no upload left from the last request (a body set after
-        // this would make it a POST again).
+        CurlSite::Prepare(url);
+        // No body left from the last request (a body set after this would
+        // make it a POST again).
         Set(CURLOPT_POSTFIELDSIZE, -1L);
         Set(CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
         Set(CURLOPT_HTTPGET, 1L);
         Set(CURLOPT_CUSTOMREQUEST, method);
         Set(CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
-        Set(CURLOPT_INFILESIZE_LARGE, curl_off_t(-1));
-        curl_easy_setopt(Handle.get(), CURLOPT_WRITEFUNCTION, &DavSite::Discard);
-        ErrorText[0] = '\0';
     }
 
     // The folder and those above it, made where missing.
@@ -204,7 +147,7 @@ private:
             return;  // the server's root is always there
         for (int attempt = 0;; ++attempt) {
             Prepare(FolderUrl(remote), "MKCOL");
-            const long status = Perform({});
+            const long status = Answer(Perform(), {});
             if (status == 201 || status == 405)  // made, or there already
                 return;
             const QString parent = ParentOf(remote);
@@ -224,9 +167,9 @@ private:
         for (const QString& name : QDir(RuffleFolder).entryList(QDir::Files, QDir::Name)) {
             Prepare(Url(folder + QLatin1Char('/') + name));
             Set(CURLOPT_NOBODY, 1L);
-            const long status = Perform(folder);
+            const long status = Answer(Perform(), folder);
             curl_off_t size = -1;
-            curl_easy_getinfo(Handle.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+            curl_easy_getinfo(Easy(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
             if (status == 200 && size >= 0)
                 entries.append(RemoteEntry{name, qint64(size), false});
             else if (status != 200 && status != 404)  // no size: sent again
@@ -236,55 +179,14 @@ private:
     }
 
     // The answer's status, or a failure when there is none.
-    // `in`: the file an upload reads, from its start again if the request is.
-    long Perform(const QString& about, FILE* in = nullptr)
+    long Answer(CURLcode code, const QString& about, bool upload = false)
     {
-        CURLcode code = curl_easy_perform(Handle.get());
-        // A certificate the system does not trust, now trusted (pinned, or
-        // the user said yes): the same request again, nothing having been sent.
-        if (Secure && Trust.Retry(code)) {
-            if (in)
-                std::rewind(in);
-            code = curl_easy_perform(Handle.get());
-        }
-        const bool upload = in != nullptr;
         if (code != CURLE_OK)
-            Fail(code, about, upload);
+            Fail(code, about, upload, !Answered);
         long status = 0;
-        curl_easy_getinfo(Handle.get(), CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(Easy(), CURLINFO_RESPONSE_CODE, &status);
         Answered = true;
         return status;
-    }
-
-    [[noreturn]] void Fail(CURLcode code, const QString& about, bool upload)
-    {
-        const QString host = Where.Host;
-        const QString text = QString::fromLocal8Bit(ErrorText);
-        Failure failure;
-        switch (code) {
-        case CURLE_ABORTED_BY_CALLBACK:
-            throw Failure{{}, true};
-        case CURLE_COULDNT_RESOLVE_HOST:
-            failure.Message = QStringLiteral("The host \"%1\" was not found. Please check its name; nothing was sent.").arg(host);
-            failure.NothingSent = true;
-            break;
-        case CURLE_COULDNT_CONNECT:
-            failure.Message = QStringLiteral("%1 refused the connection on port %2 (or cannot be reached). Is its web server running?").arg(host).arg(Where.Port);
-            failure.NothingSent = !Answered;
-            if (failure.NothingSent)
-                failure.Message += QStringLiteral(" Nothing was sent.");
-            break;
-        case CURLE_OPERATION_TIMEDOUT:
-            failure.Message = QStringLiteral("%1 did not answer in time. Please try again later.").arg(host);
-            break;
-        default:
-            if (upload)
-                failure.Message = QStringLiteral("The connection to %1 broke off while sending %2.").arg(host, Shown(about));
-            else
-                failure.Message = QStringLiteral("Talking to %1 failed: %2").arg(host, text.isEmpty() ? QString::fromUtf8(curl_easy_strerror(code)) : text);
-            break;
-        }
-        throw failure;
     }
 
     // An answer that is not the one hoped for, in plain words; `folder` is
@@ -292,13 +194,13 @@ private:
     [[noreturn]] void Refuse(long status, const QString& about, const QString& folder, bool making = false)
     {
         const QString host = Where.Host;
-        const QString shown = Shown(about);
+        const QString shown = ShownPath(about);
         Failure failure;
         switch (status) {
         case 401:
             failure.Message = Where.User.isEmpty()
                                   ? QStringLiteral("%1 asks for a login: please give the user in the destination (https://user@%1/...) and the password; nothing was sent.").arg(host)
-                                  : QStringLiteral("%1 did not accept the password for the user %2; nothing was sent.").arg(host, Where.User);
+                                  : PasswordRefused();
             failure.NothingSent = true;
             break;
         case 403:
@@ -322,7 +224,7 @@ private:
             failure.Message = QStringLiteral("%1 is locked on %2 by another program; please try again later.").arg(shown, host);
             break;
         case 507:
-            failure.Message = QStringLiteral("There is no room left on %1 for %2.").arg(host, shown);
+            failure.Message = NoRoom(about);
             break;
         default:
             if (status >= 300 && status < 400)
@@ -338,40 +240,10 @@ private:
         throw failure;
     }
 
-    static size_t Collect(char* data, size_t size, size_t count, void* body)
-    {
-        auto* into = static_cast<QByteArray*>(body);
-        // A listing of a few files is small; a server that sends without end is not one.
-        if (into->size() > (16 << 20))
-            return 0;
-        into->append(data, qsizetype(size * count));
-        return size * count;
-    }
-    static size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
-
-    static int ProgressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent)
-    {
-        auto* site = static_cast<DavSite*>(self);
-        if (site->Cleaning)
-            return 0;
-        if (site->Stop && site->Stop->load())
-            return 1;
-        if (site->Report && !(*site->Report)(qint64(sent)))
-            return 1;
-        return 0;
-    }
-
-    Destination Where;
     QString RuffleFolder;
-    TlsTrust Trust;  // before the handle, which must not outlive it
-    CurlHandle Handle;
-    const std::atomic<bool>* Stop;
     QString Root;
-    QByteArray Base;
     QSet<QString> Existing;  // folders known to be there
-    char ErrorText[CURL_ERROR_SIZE] = {};
-    const ByteReport* Report = nullptr;
-    bool Secure = false, Propfind = true, Cleaning = false, Answered = false;
+    bool Propfind = true, Answered = false;
 };
 
 }  // namespace

@@ -199,6 +199,15 @@ bool IsTemporaryName(const QString& name)
     return name.startsWith(QLatin1Char('.')) && name.endsWith(QLatin1String(".oz-part"));
 }
 
+QString ShownPath(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    if (!IsTemporaryName(name))
+        return path;
+    return path.left(slash + 1) + name.mid(1, name.size() - 9);
+}
+
 bool IsPlainFileName(const QString& name)
 {
     return !name.isEmpty() && !name.startsWith(QLatin1Char('.')) && !name.contains(QLatin1Char('/')) &&

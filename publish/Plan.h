@@ -70,6 +70,8 @@ QString KnownHostsName(const QString& host, int port);
 QString TemporaryName(const QString& name);
 QString AsideName(const QString& name);
 bool IsTemporaryName(const QString& name);
+// The path a temporary file stands for, as the user knows it; any other as it is.
+QString ShownPath(const QString& path);
 
 // A plain file name a page may be published under ("holiday.html").
 bool IsPlainFileName(const QString& name);

@@ -43,65 +43,40 @@ QString DavServer::WebAddress(const QString& sub) const
     return QString("http://127.0.0.1:%1/%2").arg(webPort).arg(sub);
 }
 
-bool DavServer::writeConfig(QString* error)
+NginxSetup DavServer::setup() const
 {
-    // One process (no workers that would drop to another user), everything
-    // in our folder. Bodies wait beside the site, on its file system, so that
-    // a whole PUT is renamed into place and a broken one leaves nothing.
-    const QString temp = path("web/temp");
-    const QByteArray config =
-        QString(
-            "daemon off;\n"
-            "master_process off;\n"
-            "%9"
-            "pid %1/web/nginx.pid;\n"
-            "error_log %1/web/error.log info;\n"
-            "events { worker_connections 256; }\n"
-            "http {\n"
-            "  types { text/html html; text/javascript js mjs; application/wasm wasm;\n"
-            "          application/x-shockwave-flash swf; video/x-flv flv; text/css css;\n"
-            "          application/json json; }\n"
-            "  default_type application/octet-stream;\n"
-            "  log_format dav '$request_method $request_uri $status';\n"
-            "  access_log %1/web/access.log;\n"
-            "  client_body_temp_path %2/body; proxy_temp_path %2/proxy;\n"
-            "  fastcgi_temp_path %2/fastcgi; uwsgi_temp_path %2/uwsgi;\n"
-            "  scgi_temp_path %2/scgi;\n"
-            "  server {\n"
-            "    listen 127.0.0.1:%3;\n"
-            "    listen 127.0.0.1:%4 ssl;\n"
-            "    ssl_certificate %5;\n"
-            "    ssl_certificate_key %6;\n"
-            "    access_log %1/web/dav.log dav;\n"
-            "    root %7;\n"
-            "    client_max_body_size 0;\n"
-            "    location / {\n"
-            "      auth_basic \"publishing\";\n"
-            "      auth_basic_user_file %1/web/htpasswd;\n"
-            "      dav_methods PUT DELETE MKCOL COPY MOVE;\n"
-            "      %10\n"
-            "      dav_access user:rw group:r all:r;\n"
-            "    }\n"
-            "  }\n"
-            "  server {\n"
-            "    listen 127.0.0.1:%8;\n"
-            "    root %7;\n"
-            "    location / { }\n"
-            "  }\n"
-            "}\n")
-            .arg(root, temp)
-            .arg(httpPort)
-            .arg(httpsPort)
-            .arg(CertificateFile(), path("web/key.pem"), SiteFolder())
-            .arg(webPort)
-            .arg(propfind ? "load_module /usr/lib/nginx/modules/ngx_http_dav_ext_module.so;\n" : "",
-                 propfind ? "dav_ext_methods PROPFIND OPTIONS;" : "")
-            .toLocal8Bit();
-    if (!QDir().mkpath(temp) || !WriteText(path("web/nginx.conf"), config)) {
-        *error = "cannot write the nginx configuration";
-        return false;
-    }
-    return true;
+    NginxSetup setup;
+    if (propfind)
+        setup.Modules = "load_module /usr/lib/nginx/modules/ngx_http_dav_ext_module.so;\n";
+    setup.Http = QString(
+                     "  log_format dav '$request_method $request_uri $status';\n"
+                     "  server {\n"
+                     "    listen 127.0.0.1:%3;\n"
+                     "    listen 127.0.0.1:%4 ssl;\n"
+                     "    ssl_certificate %5;\n"
+                     "    ssl_certificate_key %6;\n"
+                     "    access_log %1/web/dav.log dav;\n"
+                     "    root %7;\n"
+                     "    client_max_body_size 0;\n"
+                     "    location / {\n"
+                     "      auth_basic \"publishing\";\n"
+                     "      auth_basic_user_file %1/web/htpasswd;\n"
+                     "      dav_methods PUT DELETE MKCOL COPY MOVE;\n"
+                     "      %2\n"
+                     "      dav_access user:rw group:r all:r;\n"
+                     "    }\n"
+                     "  }\n"
+                     "  server {\n"
+                     "    listen 127.0.0.1:%8;\n"
+                     "    root %7;\n"
+                     "    location / { }\n"
+                     "  }\n")
+                     .arg(root, propfind ? "dav_ext_methods PROPFIND OPTIONS;" : "")
+                     .arg(httpPort)
+                     .arg(httpsPort)
+                     .arg(CertificateFile(), path("web/key.pem"), SiteFolder())
+                     .arg(webPort);
+    return setup;
 }
 
 bool DavServer::Start(QString* error)
@@ -131,34 +106,19 @@ bool DavServer::Start(QString* error)
 
     nginx.reset();
     const bool keepPorts = httpPort != 0;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (!keepPorts) {
-            httpPort = FreeLoopbackPort();
-            httpsPort = FreeLoopbackPort();
-            webPort = FreeLoopbackPort();
-        }
-        if (!writeConfig(error))
-            return false;
-        const qint64 logStart = QFileInfo(path("web/nginx.log")).size();
-        QFile::remove(path("web/error.log"));
-        nginx = std::make_unique<ServerProcess>(
-            "/usr/sbin/nginx",
-            QStringList{"-p", path("web/"), "-c", path("web/nginx.conf"), "-e", path("web/error.log")},
-            path("web/nginx.log"), QProcessEnvironment::systemEnvironment());
-        auto log = [&] { return ReadFile(path("web/nginx.log")).mid(logStart) + ReadFile(path("web/error.log")); };
-        auto up = [&] { return AcceptsOn(httpPort) && AcceptsOn(httpsPort) && AcceptsOn(webPort); };
-        if (nginx->Start() && WaitFor([&] { return up() || !nginx->Running(); }, ServerStartMs) &&
-            nginx->Running()) {
-            pid = nginx->Pid();
-            return true;
-        }
-        *error = "nginx did not start: " + QString::fromLocal8Bit(log());
-        nginx.reset();
-        if (!log().contains("Address already in use"))
-            return false;
-        QTest::qSleep(200);
-    }
-    return false;
+    nginx = StartNginx(
+        path("web"),
+        [&] {
+            if (!keepPorts) {
+                httpPort = FreeLoopbackPort();
+                httpsPort = FreeLoopbackPort();
+                webPort = FreeLoopbackPort();
+            }
+            return setup();
+        },
+        [&] { return AcceptsOn(httpPort) && AcceptsOn(httpsPort) && AcceptsOn(webPort); }, error);
+    pid = nginx ? nginx->Pid() : 0;
+    return nginx != nullptr;
 }
 
 void DavServer::Crash() const
@@ -170,14 +130,8 @@ void DavServer::Crash() const
 
 QStringList DavServer::DavRequests() const
 {
-    QStringList requests;
     static const QRegularExpression line(R"re(^([A-Z]+ \S+) \d+$)re");
-    for (const QByteArray& text : ReadFile(path("web/dav.log")).split('\n')) {
-        const auto match = line.match(QString::fromLocal8Bit(text));
-        if (match.hasMatch())
-            requests << match.captured(1);
-    }
-    return requests;
+    return LogCaptures(path("web/dav.log"), line);
 }
 
 }  // namespace TestSupport

@@ -16,6 +16,7 @@
 namespace TestSupport {
 
 class ServerProcess;
+struct NginxSetup;
 
 class DavServer {
 public:
@@ -57,7 +58,7 @@ public:
     QStringList DavRequests() const;
 
 private:
-    bool writeConfig(QString* error);
+    NginxSetup setup() const;
     QString path(const QString& relative) const;
 
     QString root;

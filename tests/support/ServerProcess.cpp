@@ -3,6 +3,8 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QTest>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -63,6 +65,17 @@ bool AcceptsOn(int port)
     const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(s);
     return connected;
+}
+
+QStringList LogCaptures(const QString& log, const QRegularExpression& pattern)
+{
+    QStringList captured;
+    for (const QByteArray& line : ReadFile(log).split('\n')) {
+        const auto match = pattern.match(QString::fromLocal8Bit(line));
+        if (match.hasMatch())
+            captured << match.captured(1);
+    }
+    return captured;
 }
 
 bool WriteText(const QString& path, const QByteArray& text, QFile::Permissions permissions)
@@ -132,6 +145,77 @@ void ServerProcess::Stop()
         ::kill(pid, SIGKILL);
     ::kill(top, SIGKILL);
     process.waitForFinished(ServerStartMs);
+}
+
+std::unique_ptr<ServerProcess> StartOnLoopback(const std::function<bool(ServerLaunch*, QString* error)>& prepare,
+                                               QString* error)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        ServerLaunch launch;
+        if (!prepare(&launch, error))
+            return nullptr;
+        const qint64 logStart = QFileInfo(launch.Log).size();
+        if (!launch.ErrorLog.isEmpty())
+            QFile::remove(launch.ErrorLog);
+        auto said = [&] {
+            return ReadFile(launch.Log).mid(logStart) + (launch.ErrorLog.isEmpty() ? QByteArray() : ReadFile(launch.ErrorLog));
+        };
+        auto server = std::make_unique<ServerProcess>(launch.Program, launch.Arguments, launch.Log,
+                                                      QProcessEnvironment::systemEnvironment());
+        if (server->Start() && WaitFor([&] { return launch.Up(said()) || !server->Running(); }, ServerStartMs) &&
+            server->Running())
+            return server;
+        *error = QFileInfo(launch.Program).fileName() + " did not start: " + QString::fromLocal8Bit(said());
+        server.reset();
+        if (!said().contains("Address already in use"))
+            return nullptr;
+        QTest::qSleep(200);
+    }
+    return nullptr;
+}
+
+std::unique_ptr<ServerProcess> StartNginx(const QString& folder, const std::function<NginxSetup()>& configure,
+                                          const std::function<bool()>& up, QString* error)
+{
+    // Bodies wait beside the served folder, on its file system, so that a
+    // whole PUT is renamed into place and a broken one leaves nothing.
+    const QString temp = folder + "/temp";
+    return StartOnLoopback(
+        [&](ServerLaunch* launch, QString* reason) {
+            const NginxSetup setup = configure();
+            const QByteArray config =
+                QString(
+                    "daemon off;\n"
+                    "master_process off;\n"
+                    "%3"
+                    "pid %1/nginx.pid;\n"
+                    "error_log %1/error.log info;\n"
+                    "events { worker_connections 256; }\n"
+                    "http {\n"
+                    "  types { text/html html; text/javascript js mjs; application/wasm wasm;\n"
+                    "          application/x-shockwave-flash swf; video/x-flv flv; text/css css;\n"
+                    "          application/json json; }\n"
+                    "  default_type application/octet-stream;\n"
+                    "  access_log %1/access.log;\n"
+                    "  client_body_temp_path %2/body; proxy_temp_path %2/proxy;\n"
+                    "  fastcgi_temp_path %2/fastcgi; uwsgi_temp_path %2/uwsgi;\n"
+                    "  scgi_temp_path %2/scgi;\n"
+                    "%4"
+                    "}\n")
+                    .arg(folder, temp, setup.Modules, setup.Http)
+                    .toLocal8Bit();
+            if (!QDir().mkpath(temp) || !WriteText(folder + "/nginx.conf", config)) {
+                *reason = "cannot write the nginx configuration";
+                return false;
+            }
+            *launch = {"/usr/sbin/nginx",
+                       {"-p", folder + "/", "-c", folder + "/nginx.conf", "-e", folder + "/error.log"},
+                       folder + "/nginx.log",
+                       folder + "/error.log",
+                       [&](const QByteArray&) { return up(); }};
+            return true;
+        },
+        error);
 }
 
 }  // namespace TestSupport

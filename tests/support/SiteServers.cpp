@@ -191,44 +191,6 @@ bool SiteServers::writeSshConfig(QString* error)
     return true;
 }
 
-bool SiteServers::writeWebConfig(QString* error)
-{
-    // One process (no workers that would drop to another user), everything
-    // in our folder, the types a published site needs.
-    const QString temp = path("web/temp");
-    const QByteArray config =
-        QString(
-            "daemon off;\n"
-            "master_process off;\n"
-            "pid %1/web/nginx.pid;\n"
-            "error_log %1/web/error.log info;\n"
-            "events { worker_connections 256; }\n"
-            "http {\n"
-            "  types { text/html html; text/javascript js mjs; application/wasm wasm;\n"
-            "          application/x-shockwave-flash swf; video/x-flv flv; text/css css;\n"
-            "          application/json json; }\n"
-            "  default_type application/octet-stream;\n"
-            "  access_log %1/web/access.log;\n"
-            "  client_body_temp_path %2/body; proxy_temp_path %2/proxy;\n"
-            "  fastcgi_temp_path %2/fastcgi; uwsgi_temp_path %2/uwsgi;\n"
-            "  scgi_temp_path %2/scgi;\n"
-            "  server {\n"
-            "    listen 127.0.0.1:%3;\n"
-            "    root %4;\n"
-            "    location / { }\n"
-            "  }\n"
-            "}\n")
-            .arg(root, temp)
-            .arg(webPort)
-            .arg(SiteFolder())
-            .toLocal8Bit();
-    if (!QDir().mkpath(temp) || !WriteText(path("web/nginx.conf"), config)) {
-        *error = "cannot write the nginx configuration";
-        return false;
-    }
-    return true;
-}
-
 bool SiteServers::Start(QString* error)
 {
     for (const char* folder : {"keys", "ssh", "site", "web", "home/.ssh"}) {
@@ -271,29 +233,20 @@ bool SiteServers::StartSsh(QString* error)
     if (::geteuid() == 0)
         QDir().mkpath("/run/sshd");
     const bool keepPort = sshPort != 0;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (!keepPort)
-            sshPort = FreeLoopbackPort();
-        if (!writeSshConfig(error))
-            return false;
-        const qint64 logStart = QFileInfo(path("sshd.log")).size();
-        sshd = std::make_unique<ServerProcess>("/usr/sbin/sshd",
-                                               QStringList{"-D", "-e", "-f", path("ssh/sshd_config")},
-                                               path("sshd.log"), QProcessEnvironment::systemEnvironment());
-        const QByteArray listening = QString("Server listening on 127.0.0.1 port %1").arg(sshPort).toLatin1();
-        auto log = [&] { return ReadFile(path("sshd.log")).mid(logStart); };
-        if (sshd->Start() &&
-            WaitFor([&] { return log().contains(listening) || !sshd->Running(); }, StartMs) &&
-            sshd->Running()) {
-            return true;
-        }
-        *error = "sshd did not start: " + QString::fromLocal8Bit(log());
-        sshd.reset();
-        if (!log().contains("Address already in use"))
-            return false;
-        QTest::qSleep(200);
-    }
-    return false;
+    sshd = StartOnLoopback(
+        [&](ServerLaunch* launch, QString* reason) {
+            if (!keepPort)
+                sshPort = FreeLoopbackPort();
+            const QByteArray listening = QString("Server listening on 127.0.0.1 port %1").arg(sshPort).toLatin1();
+            *launch = {"/usr/sbin/sshd",
+                       {"-D", "-e", "-f", path("ssh/sshd_config")},
+                       path("sshd.log"),
+                       {},
+                       [listening](const QByteArray& said) { return said.contains(listening); }};
+            return writeSshConfig(reason);
+        },
+        error);
+    return sshd != nullptr;
 }
 
 void SiteServers::StopSsh()
@@ -316,30 +269,21 @@ bool SiteServers::SetFileSizeLimit(qint64 bytes)
 bool SiteServers::StartWeb(QString* error)
 {
     const bool keepPort = webPort != 0;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (!keepPort)
-            webPort = FreeLoopbackPort();
-        if (!writeWebConfig(error))
-            return false;
-        const qint64 logStart = QFileInfo(path("web/nginx.log")).size();
-        nginx = std::make_unique<ServerProcess>(
-            "/usr/sbin/nginx",
-            QStringList{"-p", path("web/"), "-c", path("web/nginx.conf"), "-e", path("web/error.log")},
-            path("web/nginx.log"), QProcessEnvironment::systemEnvironment());
-        auto log = [&] {
-            return ReadFile(path("web/nginx.log")).mid(logStart) + ReadFile(path("web/error.log"));
-        };
-        if (nginx->Start() && WaitFor([&] { return AcceptsOn(webPort) || !nginx->Running(); }, StartMs) &&
-            nginx->Running())
-            return true;
-        *error = "nginx did not start: " + QString::fromLocal8Bit(log());
-        nginx.reset();
-        if (!log().contains("Address already in use"))
-            return false;
-        QFile::remove(path("web/error.log"));
-        QTest::qSleep(200);
-    }
-    return false;
+    nginx = StartNginx(
+        path("web"),
+        [&] {
+            if (!keepPort)
+                webPort = FreeLoopbackPort();
+            return NginxSetup{{}, QString("  server {\n"
+                                          "    listen 127.0.0.1:%1;\n"
+                                          "    root %2;\n"
+                                          "    location / { }\n"
+                                          "  }\n")
+                                      .arg(webPort)
+                                      .arg(SiteFolder())};
+        },
+        [&] { return AcceptsOn(webPort); }, error);
+    return nginx != nullptr;
 }
 
 void SiteServers::StopWeb()
@@ -350,26 +294,14 @@ void SiteServers::StopWeb()
 QStringList SiteServers::WrittenFiles() const
 {
     // A file counts when bytes went into it; failed opens are logged too.
-    QStringList written;
-    static const QRegularExpression close(R"re(close "(.*)" bytes read \d+ written (\d+))re");
-    for (const QByteArray& line : ReadFile(path("sftp.log")).split('\n')) {
-        const auto match = close.match(QString::fromLocal8Bit(line));
-        if (match.hasMatch() && match.captured(2) != "0")
-            written << match.captured(1);
-    }
-    return written;
+    static const QRegularExpression close(R"re(close "(.*)" bytes read \d+ written [1-9])re");
+    return LogCaptures(path("sftp.log"), close);
 }
 
 QStringList SiteServers::WebRequests() const
 {
-    QStringList requested;
     static const QRegularExpression request(R"re("[A-Z]+ (\S+) HTTP/)re");
-    for (const QByteArray& line : ReadFile(path("web/access.log")).split('\n')) {
-        const auto match = request.match(QString::fromLocal8Bit(line));
-        if (match.hasMatch())
-            requested << match.captured(1);
-    }
-    return requested;
+    return LogCaptures(path("web/access.log"), request);
 }
 
 }  // namespace TestSupport

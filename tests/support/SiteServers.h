@@ -78,7 +78,6 @@ public:
 private:
     bool makeKey(const QString& path, QString* error);
     bool writeSshConfig(QString* error);
-    bool writeWebConfig(QString* error);
     QString path(const QString& relative) const;
 
     QString root;
