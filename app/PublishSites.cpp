@@ -6,6 +6,19 @@ namespace {
 
 const QString Group = QStringLiteral("sites");
 
+// What a site entry and the single site of earlier versions both hold.
+Site readCommonKeys(const QSettings& settings)
+{
+    Site site;
+    site.Destination = settings.value("destination").toString().trimmed();
+    site.Login = settings.value("login").toString();
+    site.KeyFile = settings.value("keyFile").toString();
+    site.PublicAddress = settings.value("publicAddress").toString();
+    site.PageName = settings.value("pageName").toString();
+    site.PageNameFor = settings.value("pageNameFor").toString();
+    return site;
+}
+
 }  // namespace
 
 QSettings Settings()
@@ -20,13 +33,7 @@ QList<Site> Load(QSettings& settings)
     const int count = settings.beginReadArray(Group);
     for (int i = 0; i < count; ++i) {
         settings.setArrayIndex(i);
-        Site site;
-        site.Destination = settings.value("destination").toString().trimmed();
-        site.Login = settings.value("login").toString();
-        site.KeyFile = settings.value("keyFile").toString();
-        site.PublicAddress = settings.value("publicAddress").toString();
-        site.PageName = settings.value("pageName").toString();
-        site.PageNameFor = settings.value("pageNameFor").toString();
+        Site site = readCommonKeys(settings);
         site.PinnedCertificate = settings.value("pinnedCertificate").toString();
         site.PlainWarned = settings.value("plainWarned").toBool();
         site.RememberPassword = settings.value("rememberPassword").toBool();
@@ -37,13 +44,7 @@ QList<Site> Load(QSettings& settings)
 
     // The single site of earlier versions, kept under top-level keys.
     if (settings.contains("destination")) {
-        Site old;
-        old.Destination = settings.value("destination").toString().trimmed();
-        old.Login = settings.value("login").toString();
-        old.KeyFile = settings.value("keyFile").toString();
-        old.PublicAddress = settings.value("publicAddress").toString();
-        old.PageName = settings.value("pageName").toString();
-        old.PageNameFor = settings.value("pageNameFor").toString();
+        const Site old = readCommonKeys(settings);
         for (const char* key : {"destination", "login", "keyFile", "publicAddress", "pageName", "pageNameFor"})
             settings.remove(key);
         if (!old.Destination.isEmpty() && !Find(sites, old.Destination) && sites.size() < MostSites)

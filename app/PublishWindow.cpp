@@ -65,69 +65,66 @@ bool passwordOnly(Protocol kind)
     return kind == Protocol::Ftp || kind == Protocol::Ftps || kind == Protocol::Http || kind == Protocol::Https;
 }
 
+// A question whose careless answer would cost: Enter and Escape both give
+// the second, safe answer.
+Dialogs::ChoiceRequest carefulQuestion(const QString& text, std::vector<std::string> answers)
+{
+    Dialogs::ChoiceRequest question;
+    question.Text = toLocal(text);
+    question.Answers = std::move(answers);
+    question.Default = 1;
+    question.Escape = 1;
+    question.Question = true;
+    return question;
+}
+
 }  // namespace
 
 Dialogs::ChoiceRequest HostKeyQuestionBox(const QString& host, const QString& fingerprint)
 {
-    const QString shown = fingerprint.startsWith(QStringLiteral("SHA256:")) ? fingerprint : "SHA256:" + fingerprint;
-    Dialogs::ChoiceRequest question;
-    question.Text = toLocal(QStringLiteral("This computer does not know the server %1 yet. Its key's "
-                                           "fingerprint is\n\n%2\n\nTrust this server from now on? Answer "
-                                           "\"Yes\" only if your web host gives the same fingerprint.")
-                                .arg(host, shown));
-    question.Answers = {"Yes", "No"};
-    // A stray Enter must not trust a stranger.
-    question.Default = 1;
-    question.Escape = 1;
-    question.Question = true;
-    return question;
+    const QString shown =
+        fingerprint.startsWith(QStringLiteral("SHA256:")) ? fingerprint : "SHA256:" + fingerprint;
+    return carefulQuestion(QStringLiteral("This computer does not know the server %1 yet. Its key's "
+                                          "fingerprint is\n\n%2\n\nTrust this server from now on? Answer "
+                                          "\"Yes\" only if your web host gives the same fingerprint.")
+                               .arg(host, shown),
+                           {"Yes", "No"});
 }
 
-Dialogs::ChoiceRequest CertificateQuestionBox(const QString& host, const QString& fingerprint, const QString& reason)
+Dialogs::ChoiceRequest CertificateQuestionBox(const QString& host, const QString& fingerprint,
+                                              const QString& reason)
 {
-    Dialogs::ChoiceRequest question;
-    question.Text = toLocal(QStringLiteral("The server %1 shows a certificate this computer does not trust: %2.\n\n"
-                                           "Its SHA-256 fingerprint is\n%3\n\nTrust this certificate for this site? "
-                                           "Answer \"Yes\" only if your web host gives the same fingerprint.")
-                                .arg(host, reason, fingerprint));
-    question.Answers = {"Yes", "No"};
-    question.Default = 1;
-    question.Escape = 1;
-    question.Question = true;
-    return question;
+    return carefulQuestion(
+        QStringLiteral("The server %1 shows a certificate this computer does not trust: %2.\n\n"
+                       "Its SHA-256 fingerprint is\n%3\n\nTrust this certificate for this site? "
+                       "Answer \"Yes\" only if your web host gives the same fingerprint.")
+            .arg(host, reason, fingerprint),
+        {"Yes", "No"});
 }
 
 Dialogs::ChoiceRequest PlainPasswordBox(const QString& destination)
 {
-    Dialogs::ChoiceRequest warning;
-    warning.Text = toLocal(QStringLiteral("%1 is reached without encryption: your password and your files cross "
-                                          "the network readable by anyone on the way.\n\nPublish there anyway? "
-                                          "Choose an ftps:// or https:// address if your web host offers one.")
-                               .arg(destination));
-    warning.Answers = {"Publish", "Cancel"};
-    warning.Default = 1;
-    warning.Escape = 1;
-    warning.Question = true;
-    return warning;
+    return carefulQuestion(
+        QStringLiteral("%1 is reached without encryption: your password and your files cross "
+                       "the network readable by anyone on the way.\n\nPublish there anyway? "
+                       "Choose an ftps:// or https:// address if your web host offers one.")
+            .arg(destination),
+        {"Publish", "Cancel"});
 }
 
 Dialogs::ChoiceRequest ForgetSiteBox(const QString& destination)
 {
-    Dialogs::ChoiceRequest question;
-    question.Text =
-        toLocal(QStringLiteral("Forget the site %1, and its password if one is remembered?").arg(destination));
-    question.Answers = {"Forget", "Cancel"};
-    question.Default = 1;
-    question.Escape = 1;
-    question.Question = true;
-    return question;
+    return carefulQuestion(
+        QStringLiteral("Forget the site %1, and its password if one is remembered?").arg(destination),
+        {"Forget", "Cancel"});
 }
 
 Dialogs::ChoiceRequest PublishedBox(const Publish::Result& result)
 {
     Dialogs::ChoiceRequest done;
-    done.Text = toLocal(result.Message.isEmpty() ? QStringLiteral("Your clip is on the web at %1").arg(result.PageAddress)
-                                                 : result.Message);
+    done.Text = toLocal(result.Message.isEmpty()
+                            ? QStringLiteral("Your clip is on the web at %1").arg(result.PageAddress)
+                            : result.Message);
     done.Answers = {"Open", "Copy address", "Close"};
     done.Escape = 2;
     return done;
