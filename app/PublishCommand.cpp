@@ -86,8 +86,6 @@ int RunPublishCommand(int argc, char* argv[])
         Say(stderr, error);
         return 2;
     }
-    using Protocol = Publish::Destination::Protocol;
-    const Protocol kind = destination->Kind;
 
     // The site as the publish window keeps it: its pinned certificate, its
     // login, whether it was warned of a plain password.
@@ -97,10 +95,9 @@ int RunPublishCommand(int argc, char* argv[])
     PublishSites::Site site = known ? *known : PublishSites::Site{};
     site.Destination = request.Destination;
     request.PinnedCertificate = site.PinnedCertificate;
-    const bool passwordOnly = kind == Protocol::Ftp || kind == Protocol::Ftps || kind == Protocol::Http ||
-                              kind == Protocol::Https;
-    const bool password = kind != Protocol::Local &&
-                          (passwordOnly || passwordOnInput || (!keyGiven && site.Login == QLatin1String("password")));
+    const bool password = destination->Kind != Publish::Destination::Protocol::Local &&
+                          (destination->PasswordOnly() || passwordOnInput ||
+                           (!keyGiven && site.Login == QLatin1String("password")));
     if (passwordOnInput) {
         // One line, as `echo "$PASSWORD" |` or a password manager's pipe
         // gives it; typed at a terminal, it is not shown.

@@ -59,12 +59,6 @@ Publish::Destination destinationOf(const QString& text)
     return Publish::ParseDestination(text.trimmed(), &error).value_or(Publish::Destination{});
 }
 
-// FTP and WebDAV servers know their users by password only.
-bool passwordOnly(Protocol kind)
-{
-    return kind == Protocol::Ftp || kind == Protocol::Ftps || kind == Protocol::Http || kind == Protocol::Https;
-}
-
 // A question whose careless answer would cost: Enter and Escape both give
 // the second, safe answer.
 Dialogs::ChoiceRequest carefulQuestion(const QString& text, std::vector<std::string> answers)
@@ -222,7 +216,7 @@ QString TPublishWindow::SettingsFile()
 
 Publish::LoginKind TPublishWindow::Login() const
 {
-    if (passwordOnly(destinationOf(ui->Edit1->text()).Kind))
+    if (destinationOf(ui->Edit1->text()).PasswordOnly())
         return Publish::LoginKind::Password;
     if (ui->RadioButton1->isChecked())
         return Publish::LoginKind::KeyFile;
@@ -279,10 +273,10 @@ void TPublishWindow::ShowSite(const PublishSites::Site* site)
 
 void TPublishWindow::ShowState()
 {
-    const Protocol kind = destinationOf(ui->Edit1->text()).Kind;
-    const bool sftp = kind == Protocol::Sftp;
-    const bool remote = kind != Protocol::Local;
-    if (passwordOnly(kind) && !ui->RadioButton3->isChecked()) {
+    const Publish::Destination destination = destinationOf(ui->Edit1->text());
+    const bool sftp = destination.Kind == Protocol::Sftp;
+    const bool remote = destination.Kind != Protocol::Local;
+    if (destination.PasswordOnly() && !ui->RadioButton3->isChecked()) {
         const QSignalBlocker quiet(ui->RadioButton3);
         ui->RadioButton3->setChecked(true);
     }
@@ -401,8 +395,9 @@ void TPublishWindow::Button3Click()
     request.Password = ui->Edit3->text();
     request.PublicAddress = ui->Edit4->text().trimmed();
     request.PageName = ui->Edit5->text().trimmed();
+    const QString clipPage = Publish::DefaultPageName(htmlFolder);
     if (request.PageName.isEmpty())
-        request.PageName = Publish::DefaultPageName(htmlFolder);
+        request.PageName = clipPage;
     if (request.PageName.isEmpty()) {
         Dialogs::ShowMessage("There is no player page to publish yet. Convert a clip and press \"Generate "
                              "Player\" first, then publish again.");
@@ -442,7 +437,7 @@ void TPublishWindow::Button3Click()
     site.KeyFile = request.KeyFile;
     site.PublicAddress = request.PublicAddress;
     site.PageName = request.PageName;
-    site.PageNameFor = Publish::DefaultPageName(htmlFolder);
+    site.PageNameFor = clipPage;
     if (password)
         site.RememberPassword = ui->CheckBox1->isEnabled() && ui->CheckBox1->isChecked();
     request.PinnedCertificate = site.PinnedCertificate;
@@ -522,8 +517,6 @@ void TPublishWindow::PublishFinished(const Publish::Result& result)
             if (site.Destination == publishedTo)
                 site.PinnedCertificate = result.TrustedCertificate;
         PublishSites::Save(stored, kept);
-        if (!publishing)
-            return;
         sites = kept;
     }
     if (!publishing)

@@ -22,6 +22,11 @@ struct Destination {
 
     // Whether a password crosses the network unreadable.
     bool Encrypted() const { return Kind != Protocol::Ftp && Kind != Protocol::Http; }
+    // FTP and WebDAV servers know their users by password only.
+    bool PasswordOnly() const
+    {
+        return Kind == Protocol::Ftp || Kind == Protocol::Ftps || Kind == Protocol::Http || Kind == Protocol::Https;
+    }
 };
 
 // "sftp://", "ftp://", "ftps://" (explicit TLS), "http://" or "https://"
