@@ -184,28 +184,45 @@ QString KnownHostsName(const QString& host, int port)
     return port == 22 ? host : QStringLiteral("[%1]:%2").arg(host).arg(port);
 }
 
+namespace {
+
+const QLatin1String TemporarySuffix(".oz-part"), AsideSuffix(".oz-old");
+
+// "name" from ".name<suffix>"; nothing when `hidden` is not of that form.
+std::optional<QString> unhidden(const QString& hidden, QLatin1String suffix)
+{
+    if (!hidden.startsWith(QLatin1Char('.')) || !hidden.endsWith(suffix))
+        return std::nullopt;
+    return hidden.mid(1, hidden.size() - 1 - suffix.size());
+}
+
+}  // namespace
+
 QString TemporaryName(const QString& name)
 {
-    return QLatin1Char('.') + name + QLatin1String(".oz-part");
+    return QLatin1Char('.') + name + TemporarySuffix;
 }
 
 QString AsideName(const QString& name)
 {
-    return QLatin1Char('.') + name + QLatin1String(".oz-old");
+    return QLatin1Char('.') + name + AsideSuffix;
 }
 
 bool IsTemporaryName(const QString& name)
 {
-    return name.startsWith(QLatin1Char('.')) && name.endsWith(QLatin1String(".oz-part"));
+    return unhidden(name, TemporarySuffix).has_value();
+}
+
+QString AsideOriginal(const QString& name)
+{
+    return unhidden(name, AsideSuffix).value_or(QString());
 }
 
 QString ShownPath(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const QString name = path.mid(slash + 1);
-    if (!IsTemporaryName(name))
-        return path;
-    return path.left(slash + 1) + name.mid(1, name.size() - 9);
+    const std::optional<QString> original = unhidden(path.mid(slash + 1), TemporarySuffix);
+    return original ? path.left(slash + 1) + *original : path;
 }
 
 bool IsPlainFileName(const QString& name)

@@ -75,6 +75,8 @@ QString KnownHostsName(const QString& host, int port);
 QString TemporaryName(const QString& name);
 QString AsideName(const QString& name);
 bool IsTemporaryName(const QString& name);
+// The name of the file a name from AsideName() stands for; empty for any other.
+QString AsideOriginal(const QString& name);
 // The path a temporary file stands for, as the user knows it; any other as it is.
 QString ShownPath(const QString& path);
 

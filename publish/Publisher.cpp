@@ -48,10 +48,6 @@ struct Item {
     bool Ruffle = false;
 };
 
-}  // namespace
-
-namespace {
-
 // The clip's name with ".html", so several clips share one site folder.
 QString PageNameFor(const PageParts& parts)
 {
@@ -291,8 +287,8 @@ private:
             const QString name = NameOf(entry.key());
             if (IsTemporaryName(name)) {
                 site.Remove(entry.key());
-            } else if (name.startsWith(QLatin1Char('.')) && name.endsWith(QLatin1String(".oz-old"))) {
-                const QString original = Beside(entry.key(), name.mid(1, name.size() - 8));
+            } else if (const QString aside = AsideOriginal(name); !aside.isEmpty()) {
+                const QString original = Beside(entry.key(), aside);
                 if (there.contains(original))
                     site.Remove(entry.key());
                 else
