@@ -178,7 +178,7 @@ private:
         case CURLE_REMOTE_ACCESS_DENIED:
             throw Failure{QStringLiteral("The folder %1 on %2 cannot be made or is not writable for the user %3.").arg(Where.Folder, host, Where.User)};
         case CURLE_QUOTE_ERROR:
-            throw Failure{QStringLiteral("%1 could not put %2 in place: %3").arg(host, about, text)};
+            throw Failure{QStringLiteral("%1 could not put %2 in place: %3").arg(host, ShownPath(about), text)};
         case CURLE_UPLOAD_FAILED:
             // The server's reply to STOR: 452/552 no room, 553/550 not allowed.
             if (reply == 452 || reply == 552)

@@ -137,7 +137,11 @@ protected:
             Outcome.Cancelled = failure.Cancelled;
             // Only here is it known whether a file went out and whether one
             // took its place: the sites word what failed, never what it left.
-            if (failure.Cancelled)
+            // Putting files in place is not cut short: a cancel after it
+            // stops the check on the web only.
+            if (failure.Cancelled && SiteChanged)
+                Outcome.Message = QStringLiteral("The check on the web was cancelled; the new files are already on the site.");
+            else if (failure.Cancelled)
                 Outcome.Message = QStringLiteral("Publishing was cancelled; the site was left as it was.");
             else if (SiteChanged)
                 Outcome.Message = failure.Message + QStringLiteral(" Some files on the site may already be new; please publish again.");

@@ -179,7 +179,7 @@ private:
         case CURLE_QUOTE_ERROR:
             if (text.contains(QLatin1String("ermission")) || code == CURLE_REMOTE_ACCESS_DENIED)
                 throw Failure{QStringLiteral("The folder %1 on %2 is not writable for the user %3.").arg(QFileInfo(Remote(about)).path(), host, Where.User)};
-            throw Failure{QStringLiteral("%1 could not put %2 in place: %3").arg(host, about, text)};
+            throw Failure{QStringLiteral("%1 could not put %2 in place: %3").arg(host, ShownPath(about), text)};
         case CURLE_UPLOAD_FAILED:
         case CURLE_WRITE_ERROR:
             throw Failure{full};

@@ -633,6 +633,9 @@ private slots:
         QCOMPARE(parts->Movie, QStringLiteral("flv_player_640x480.swf"));
         QCOMPARE(parts->ClipFile, QStringLiteral("a&b%.flv"));
         QVERIFY(!ReadPageParts("<param name=\"movie\" value=\"../x.swf\" /> file=flvs\\a.flv"));
+        // A message names the file the user knows, not its hidden stand-in.
+        for (const QString& hidden : {TemporaryName(QStringLiteral("a b.flv")), AsideName(QStringLiteral("a b.flv"))})
+            QCOMPARE(ShownPath(QStringLiteral("flvs/") + hidden), QStringLiteral("flvs/a b.flv"));
     }
 };
 
