@@ -137,8 +137,8 @@ protected:
             Outcome.Cancelled = failure.Cancelled;
             // Only here is it known whether a file went out and whether one
             // took its place: the sites word what failed, never what it left.
-            // Putting files in place is not cut short: a cancel after it
-            // stops the check on the web only.
+            // Placing is not cut short, so a cancel once a file is in place
+            // stopped the check on the web.
             if (failure.Cancelled && SiteChanged)
                 Outcome.Message = QStringLiteral("The check on the web was cancelled; the new files are already on the site.");
             else if (failure.Cancelled)
@@ -242,7 +242,8 @@ private:
                 PlaceFile(*site, temporary.front(), item.Path, there.contains(item.Path), SiteChanged);
                 temporary.removeFirst();
             }
-        } catch (const Failure&) {
+        } catch (...) {
+            // Whatever ended it (out of memory too), the temporary files go.
             for (const QString& temp : temporary)
                 site->Remove(temp);
             throw;
