@@ -66,7 +66,7 @@ void CurlSite::Prepare(const QByteArray& url)
 CURLcode CurlSite::Perform(FILE* in)
 {
     CURLcode code = curl_easy_perform(Handle.get());
-    // Nothing was sent on a connection whose certificate was refused.
+    // Nothing goes out on a connection whose certificate was refused.
     if (Trust && Trust->Retry(code)) {
         if (in)
             std::rewind(in);
@@ -115,7 +115,7 @@ void CurlSite::Remove(const QString& path) noexcept
     Cleaning = false;
 }
 
-void CurlSite::Fail(CURLcode code, const QString& about, bool upload, bool nothingSent) const
+void CurlSite::Fail(CURLcode code, const QString& about, bool upload) const
 {
     const QString host = Where.Host;
     Failure failure;
@@ -123,15 +123,11 @@ void CurlSite::Fail(CURLcode code, const QString& about, bool upload, bool nothi
     case CURLE_ABORTED_BY_CALLBACK:
         throw Failure{{}, true};
     case CURLE_COULDNT_RESOLVE_HOST:
-        failure.Message = QStringLiteral("The host \"%1\" was not found. Please check its name; nothing was sent.").arg(host);
-        failure.NothingSent = true;
+        failure.Message = QStringLiteral("The host \"%1\" was not found. Please check its name.").arg(host);
         break;
     case CURLE_COULDNT_CONNECT:
         failure.Message = QStringLiteral("%1 refused the connection on port %2 (or cannot be reached). Is its %3 server running?")
                               .arg(host).arg(Where.Port).arg(Server);
-        failure.NothingSent = nothingSent;
-        if (nothingSent)
-            failure.Message += QStringLiteral(" Nothing was sent.");
         break;
     case CURLE_OPERATION_TIMEDOUT:
         failure.Message = QStringLiteral("%1 did not answer in time. Please try again later.").arg(host);
@@ -153,7 +149,7 @@ void CurlSite::Fail(CURLcode code, const QString& about, bool upload, bool nothi
 
 QString CurlSite::PasswordRefused() const
 {
-    return QStringLiteral("%1 did not accept the password for the user %2; nothing was sent.").arg(Where.Host, Where.User);
+    return QStringLiteral("%1 did not accept the password for the user %2.").arg(Where.Host, Where.User);
 }
 
 QString CurlSite::NoRoom(const QString& about) const

@@ -48,9 +48,8 @@ protected:
     // What Remove() does, on a prepared handle; may throw.
     virtual void Delete(const QString& path) = 0;
 
-    // The failures every site words alike; `nothingSent`: whether a refused
-    // connection can only be the first one.
-    [[noreturn]] void Fail(CURLcode code, const QString& about, bool upload, bool nothingSent = true) const;
+    // The failures every site words alike.
+    [[noreturn]] void Fail(CURLcode code, const QString& about, bool upload) const;
     QString PasswordRefused() const;
     QString NoRoom(const QString& about) const;
 

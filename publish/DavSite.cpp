@@ -182,10 +182,9 @@ private:
     long Answer(CURLcode code, const QString& about, bool upload = false)
     {
         if (code != CURLE_OK)
-            Fail(code, about, upload, !Answered);
+            Fail(code, about, upload);
         long status = 0;
         curl_easy_getinfo(Easy(), CURLINFO_RESPONSE_CODE, &status);
-        Answered = true;
         return status;
     }
 
@@ -199,9 +198,8 @@ private:
         switch (status) {
         case 401:
             failure.Message = Where.User.isEmpty()
-                                  ? QStringLiteral("%1 asks for a login: please give the user in the destination (https://user@%1/...) and the password; nothing was sent.").arg(host)
+                                  ? QStringLiteral("%1 asks for a login: please give the user in the destination (https://user@%1/...) and the password.").arg(host)
                                   : PasswordRefused();
-            failure.NothingSent = true;
             break;
         case 403:
             failure.Message = making ? QStringLiteral("%1 does not allow the user %2 to make the folder %3.").arg(host, Where.User, folder)
@@ -243,7 +241,7 @@ private:
     QString RuffleFolder;
     QString Root;
     QSet<QString> Existing;  // folders known to be there
-    bool Propfind = true, Answered = false;
+    bool Propfind = true;
 };
 
 }  // namespace

@@ -17,7 +17,7 @@ public:
         if (Where.User.isEmpty())
             Where.User = LocalUserName();
         if (request.Password.isEmpty())
-            throw Failure{QStringLiteral("Please give the password for the user %1 on %2; nothing was sent.").arg(Where.User, Where.Host), false, true};
+            throw Failure{QStringLiteral("Please give the password for the user %1 on %2.").arg(Where.User, Where.Host)};
 
         Set(CURLOPT_USERNAME, Where.User.toUtf8().constData());
         // Handed to libcurl only, which keeps its own copy; never part of a URL.
@@ -74,23 +74,11 @@ public:
 
     void Rename(const QString& from, const QString& to) override
     {
-        // Most servers replace the file renamed onto (a plain rename()); one
-        // that refuses gets the old file set aside for the moment it takes.
-        if (Quote({"RNFR " + Remote(from), "RNTO " + Remote(to)}) == CURLE_OK)
-            return;
-        const QString aside = AsideOf(to);
-        if (Quote({"RNFR " + Remote(to), "RNTO " + Remote(aside)}) != CURLE_OK) {
-            Check(Quote({"RNFR " + Remote(from), "RNTO " + Remote(to)}), to);  // not there after all, or the reason
-            return;
-        }
-        const CURLcode code = Quote({"RNFR " + Remote(from), "RNTO " + Remote(to)});
-        if (code != CURLE_OK) {
-            (void)Quote({"RNFR " + Remote(aside), "RNTO " + Remote(to)});
-            Check(code, to);
-        }
-        Remove(aside);
+        Check(Quote({"RNFR " + Remote(from), "RNTO " + Remote(to)}), to);
     }
 
+    // Most servers replace the file renamed onto (a plain rename()); the
+    // publisher sets the old file aside for one that refuses.
     bool RenameReplaces() const override { return true; }
 
     QString Address(const QString& path) const override
@@ -105,12 +93,6 @@ public:
 
 private:
     void Delete(const QString& path) override { (void)Quote({"DELE " + Remote(path)}); }
-
-    static QString AsideOf(const QString& path)
-    {
-        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        return path.left(slash + 1) + AsideName(path.mid(slash + 1));
-    }
 
     // The path in the URL: from the login's folder ("~/www") or from the
     // root, which curl writes as "%2F".
@@ -186,18 +168,17 @@ private:
                 throw Failure{QStringLiteral("%1 ended the session: \"%2\"").arg(host, QString::fromUtf8(Reply.left(300)))};
             break;
         case CURLE_USE_SSL_FAILED:
-            throw Failure{QStringLiteral("%1 does not offer FTP over TLS (AUTH TLS); nothing was sent. If the site has no other way, "
-                                         "use ftp:// knowing that the password crosses the network readable.").arg(host),
-                          false, true};
+            throw Failure{QStringLiteral("%1 does not offer FTP over TLS (AUTH TLS). If the site has no other way, "
+                                         "use ftp:// knowing that the password crosses the network readable.").arg(host)};
         case CURLE_SSL_CONNECT_ERROR:
         case CURLE_PEER_FAILED_VERIFICATION:
-            throw Failure{QStringLiteral("The secure connection to %1 failed: %2").arg(host, text), false, true};
+            throw Failure{QStringLiteral("The secure connection to %1 failed: %2").arg(host, text)};
         case CURLE_LOGIN_DENIED:
-            throw Failure{PasswordRefused(), false, true};
+            throw Failure{PasswordRefused()};
         case CURLE_REMOTE_ACCESS_DENIED:
             throw Failure{QStringLiteral("The folder %1 on %2 cannot be made or is not writable for the user %3.").arg(Where.Folder, host, Where.User)};
         case CURLE_QUOTE_ERROR:
-            throw Failure{QStringLiteral("%1 could not put %2 in place: %3").arg(host, about, text)};
+            throw Failure{QStringLiteral("%1 could not put %2 in place: %3").arg(host, ShownPath(about), text)};
         case CURLE_UPLOAD_FAILED:
             // The server's reply to STOR: 452/552 no room, 553/550 not allowed.
             if (reply == 452 || reply == 552)

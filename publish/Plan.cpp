@@ -221,7 +221,10 @@ QString AsideOriginal(const QString& name)
 QString ShownPath(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const std::optional<QString> original = unhidden(path.mid(slash + 1), TemporarySuffix);
+    const QString name = path.mid(slash + 1);
+    std::optional<QString> original = unhidden(name, TemporarySuffix);
+    if (!original)
+        original = unhidden(name, AsideSuffix);
     return original ? path.left(slash + 1) + *original : path;
 }
 

@@ -77,7 +77,8 @@ QString AsideName(const QString& name);
 bool IsTemporaryName(const QString& name);
 // The name of the file a name from AsideName() stands for; empty for any other.
 QString AsideOriginal(const QString& name);
-// The path a temporary file stands for, as the user knows it; any other as it is.
+// The path a temporary or set-aside file stands for, as the user knows it;
+// any other as it is.
 QString ShownPath(const QString& path);
 
 // A plain file name a page may be published under ("holiday.html").

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 
 namespace Publish {
 
@@ -65,6 +66,49 @@ QString DefaultPageName(const QString& htmlFolder)
     return parts ? PageNameFor(*parts) : QString();
 }
 
+void PlaceFile(Site& site, const QString& temp, const QString& path, bool exists, bool& changed)
+{
+    if (!exists) {
+        site.Rename(temp, path);
+        changed = true;
+        return;
+    }
+    std::optional<Failure> refused;
+    if (site.RenameReplaces()) {
+        try {
+            site.Rename(temp, path);
+            changed = true;
+            return;
+        } catch (const Failure& failure) {
+            if (failure.Cancelled)
+                throw;
+            refused = failure;
+        }
+    }
+    // The old file steps aside for the one round trip the new one needs, and
+    // comes back if the new one cannot take its place.
+    const QString aside = Beside(path, AsideName(NameOf(path)));
+    try {
+        site.Rename(path, aside);
+    } catch (const Failure& failure) {
+        if (refused && !failure.Cancelled)
+            throw *refused;  // the reason the file could not be replaced
+        throw;
+    }
+    try {
+        site.Rename(temp, path);
+    } catch (const Failure&) {
+        try {
+            site.Rename(aside, path);
+        } catch (const Failure&) {
+            changed = true;  // the file is missing until a publish puts it back
+        }
+        throw;
+    }
+    changed = true;
+    site.Remove(aside);
+}
+
 class Worker : public QThread {
 public:
     Worker(Request request, HostKeyQuestion ask, CertificateQuestion askCertificate, Publisher* owner)
@@ -91,14 +135,20 @@ protected:
         } catch (const Failure& failure) {
             Outcome.Ok = false;
             Outcome.Cancelled = failure.Cancelled;
-            if (failure.Cancelled)
+            // Only here is it known whether a file went out and whether one
+            // took its place: the sites word what failed, never what it left.
+            // Placing is not cut short, so a cancel once a file is in place
+            // stopped the check on the web.
+            if (failure.Cancelled && SiteChanged)
+                Outcome.Message = QStringLiteral("The check on the web was cancelled; the new files are already on the site.");
+            else if (failure.Cancelled)
                 Outcome.Message = QStringLiteral("Publishing was cancelled; the site was left as it was.");
-            else if (PlacingStarted)
+            else if (SiteChanged)
                 Outcome.Message = failure.Message + QStringLiteral(" Some files on the site may already be new; please publish again.");
-            else if (failure.NothingSent)
-                Outcome.Message = failure.Message;
-            else
+            else if (FilesOut)
                 Outcome.Message = failure.Message + QStringLiteral(" The site was left as it was.");
+            else
+                Outcome.Message = failure.Message + QStringLiteral(" Nothing was sent.");
         } catch (const std::exception& error) {
             Outcome = Result{false, false, QStringLiteral("Publishing failed: %1").arg(QString::fromLocal8Bit(error.what())), {}, {}};
         } catch (...) {
@@ -175,6 +225,7 @@ private:
                 Report(progress, true);
                 const qint64 before = progress.BytesDone;
                 temporary.append(temp);
+                FilesOut = true;
                 site->Send(item.Local, temp, [&](qint64 sent) {
                     progress.BytesDone = before + sent;
                     Report(progress);
@@ -187,12 +238,12 @@ private:
             Placing = true;
             if (Stop)
                 throw Failure{{}, true};
-            PlacingStarted = true;
             for (const Item& item : sends) {
-                Place(*site, temporary.front(), item.Path, there.contains(item.Path));
+                PlaceFile(*site, temporary.front(), item.Path, there.contains(item.Path), SiteChanged);
                 temporary.removeFirst();
             }
-        } catch (const Failure&) {
+        } catch (...) {
+            // Whatever ended it (out of memory too), the temporary files go.
             for (const QString& temp : temporary)
                 site->Remove(temp);
             throw;
@@ -239,7 +290,7 @@ private:
         case Destination::Protocol::Https:
             return MakeDavSite(destination, Job, TrustingQuestion(), SiteStop);
         }
-        throw Failure{QStringLiteral("The destination %1 is of no kind known here.").arg(Job.Destination), false, true};
+        throw Failure{QStringLiteral("The destination %1 is of no kind known here.").arg(Job.Destination)};
     }
 
     // The caller's question, noting a yes: the outcome hands the fingerprint
@@ -254,29 +305,6 @@ private:
                 Trusted = fingerprint;
             return yes;
         };
-    }
-
-    // Puts a whole file in place. Where renaming cannot replace (SFTP), the
-    // old file steps aside for the one round trip the new one needs, and
-    // comes back if the new one cannot take its place.
-    void Place(Site& site, const QString& temp, const QString& path, bool exists)
-    {
-        if (site.RenameReplaces() || !exists) {
-            site.Rename(temp, path);
-            return;
-        }
-        const QString aside = Beside(path, AsideName(NameOf(path)));
-        site.Rename(path, aside);
-        try {
-            site.Rename(temp, path);
-        } catch (const Failure&) {
-            try {
-                site.Rename(aside, path);
-            } catch (const Failure&) {
-            }
-            throw;
-        }
-        site.Remove(aside);
     }
 
     // Leftovers of a publish that was cut off (the connection lost, the
@@ -312,7 +340,8 @@ private:
     Publisher* Owner;
     QElapsedTimer Since;
     std::atomic<bool> Stop{false}, SiteStop{false}, Placing{false};
-    bool PlacingStarted = false;
+    bool FilesOut = false;     // a file has begun to go out
+    bool SiteChanged = false;  // a file on the site is no longer the one it was
 };
 
 Publisher::Publisher(QObject* parent) : QObject(parent)

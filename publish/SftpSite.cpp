@@ -53,9 +53,9 @@ public:
             break;
         }
         if (Login == LoginKind::KeyFile && !QFileInfo(KeyFile).isReadable())
-            throw Failure{QStringLiteral("The key file %1 cannot be read; nothing was sent.").arg(KeyFile), false, true};
+            throw Failure{QStringLiteral("The key file %1 cannot be read.").arg(KeyFile)};
         if (Login == LoginKind::Agent && qEnvironmentVariableIsEmpty("SSH_AUTH_SOCK"))
-            throw Failure{QStringLiteral("No SSH agent is running here (SSH_AUTH_SOCK is not set). Please start one and add your key, or log in with a key file. Nothing was sent."), false, true};
+            throw Failure{QStringLiteral("No SSH agent is running here (SSH_AUTH_SOCK is not set). Please start one and add your key, or log in with a key file.")};
     }
 
     QList<RemoteEntry> List(const QString& folder) override
@@ -163,24 +163,23 @@ private:
         case CURLE_PEER_FAILED_VERIFICATION:
             if (KeyChanged)
                 throw Failure{QStringLiteral("The host key of %1 has changed since it was trusted (it is now %2). Someone may be "
-                                             "listening in, or the server was set up anew. Nothing was sent. If the change is "
+                                             "listening in, or the server was set up anew. If the change is "
                                              "expected, remove the old key with: ssh-keygen -R \"%3\"")
-                                  .arg(host, Fingerprint, KnownHostsName(host, Where.Port)),
-                              false, true};
+                                  .arg(host, Fingerprint, KnownHostsName(host, Where.Port))};
             if (KeyDeclined)
-                throw Failure{QStringLiteral("The host key of %1 is not known (%2) and was not trusted. Nothing was sent.").arg(host, Fingerprint), false, true};
-            throw Failure{QStringLiteral("The host key of %1 could not be checked. Nothing was sent.").arg(host), false, true};
+                throw Failure{QStringLiteral("The host key of %1 is not known (%2) and was not trusted.").arg(host, Fingerprint)};
+            throw Failure{QStringLiteral("The host key of %1 could not be checked.").arg(host)};
         case CURLE_LOGIN_DENIED:
             if (Login == LoginKind::KeyFile)
-                throw Failure{QStringLiteral("%1 did not accept the key %2 for the user %3; nothing was sent.").arg(host, KeyFile, Where.User), false, true};
+                throw Failure{QStringLiteral("%1 did not accept the key %2 for the user %3.").arg(host, KeyFile, Where.User)};
             if (Login == LoginKind::Agent)
-                throw Failure{QStringLiteral("%1 did not accept any key of the SSH agent for the user %2; nothing was sent.").arg(host, Where.User), false, true};
-            throw Failure{PasswordRefused(), false, true};
+                throw Failure{QStringLiteral("%1 did not accept any key of the SSH agent for the user %2.").arg(host, Where.User)};
+            throw Failure{PasswordRefused()};
         case CURLE_REMOTE_ACCESS_DENIED:
         case CURLE_QUOTE_ERROR:
             if (text.contains(QLatin1String("ermission")) || code == CURLE_REMOTE_ACCESS_DENIED)
                 throw Failure{QStringLiteral("The folder %1 on %2 is not writable for the user %3.").arg(QFileInfo(Remote(about)).path(), host, Where.User)};
-            throw Failure{QStringLiteral("%1 could not put %2 in place: %3").arg(host, about, text)};
+            throw Failure{QStringLiteral("%1 could not put %2 in place: %3").arg(host, ShownPath(about), text)};
         case CURLE_UPLOAD_FAILED:
         case CURLE_WRITE_ERROR:
             throw Failure{full};

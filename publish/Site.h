@@ -1,6 +1,6 @@
 #pragma once
 // The places a publish writes to, behind one small interface: a folder on an
-// SFTP or FTP(S) server (libcurl) and a local folder. Paths are relative to the
+// SFTP, FTP(S) or WebDAV server (libcurl) and a local folder. Paths are relative to the
 // destination folder ("", "flvs", "ruffle/ruffle.js").
 
 #include "publish/Plan.h"
@@ -19,7 +19,6 @@ namespace Publish {
 struct Failure {
     QString Message;
     bool Cancelled = false;
-    bool NothingSent = false;  // refused before a byte went out (host key)
 };
 
 // Told the bytes of the current file sent so far; answers false to stop.
@@ -32,14 +31,23 @@ public:
     virtual QList<RemoteEntry> List(const QString& folder) = 0;
     // Sends a local file to `path`, making folders as needed.
     virtual void Send(const QString& localFile, const QString& path, const ByteReport& report) = 0;
-    // Moves `from` to `to`; `to` must not exist unless RenameReplaces().
+    // Moves `from` to `to`, which must not exist unless RenameReplaces().
     virtual void Rename(const QString& from, const QString& to) = 0;
+    // Whether a rename is expected to replace the file it lands on; one that
+    // is refused all the same is handled as where it is not (PlaceFile).
     virtual bool RenameReplaces() const = 0;
     // Best effort, also after a failure or a cancel: never throws.
     virtual void Remove(const QString& path) noexcept = 0;
     // Where the page is found when there is no public address.
     virtual QString Address(const QString& path) const = 0;
 };
+
+// Puts the whole file `temp` in the place of `path` (`exists`: whether the
+// site holds one there). Where the site's rename does not replace, or a
+// replacing rename is refused, the old file steps aside meanwhile and comes
+// back on failure. `changed` is set once the site's file at `path` is no
+// longer the old one, also when this throws.
+void PlaceFile(Site& site, const QString& temp, const QString& path, bool exists, bool& changed);
 
 std::unique_ptr<Site> MakeLocalSite(const Destination& destination);
 std::unique_ptr<Site> MakeDavSite(const Destination& destination, const Request& request, CertificateQuestion ask,

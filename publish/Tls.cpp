@@ -90,7 +90,7 @@ void TlsTrust::Apply(CURL* handle)
     // login goes out; that needs libcurl built with OpenSSL, as Debian's is.
     if (curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &TlsTrust::PrepareContext) != CURLE_OK ||
         curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, this) != CURLE_OK)
-        throw Failure{QStringLiteral("This build of the transfer library cannot check TLS certificates; nothing was sent."), false, true};
+        throw Failure{QStringLiteral("This build of the transfer library cannot check TLS certificates.")};
     Handles.append(handle);
     SetVerification(handle);
 }
@@ -126,10 +126,8 @@ int TlsTrust::Verify(X509_STORE_CTX* store)
     Seen = CertificateFingerprint(DerOf(certificate));
     Reasons.clear();
     if (UsePin) {
-        if (Seen == Pinned) {
-            EverPassed = true;
+        if (Seen == Pinned)
             return 1;
-        }
         Differs = Refused = true;
         X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
         return 0;
@@ -166,10 +164,8 @@ int TlsTrust::Verify(X509_STORE_CTX* store)
         Reasons << QStringLiteral("the certificate has expired");
     if (unknownIssuer)
         Reasons << QStringLiteral("the certificate's issuer is unknown");
-    if (verified == 1 && Reasons.isEmpty()) {
-        EverPassed = true;
+    if (verified == 1 && Reasons.isEmpty())
         return 1;
-    }
     if (Reasons.isEmpty())
         Reasons << QStringLiteral("the certificate could not be verified");
     Refused = true;
@@ -184,12 +180,11 @@ bool TlsTrust::Retry(CURLcode code)
     Refused = false;
     const bool differs = Differs || (!UsePin && !Pinned.isEmpty() && Seen != Pinned);
     Differs = false;
-    Failure failure{{}, false, !EverPassed};
-    const QString after = failure.NothingSent ? QStringLiteral(" Nothing was sent.") : QString();
+    Failure failure;
     if (differs) {
         failure.Message = QStringLiteral("The certificate of %1 was refused: the certificate differs from the one trusted for this "
-                                         "site (it is now %2). Someone may be listening in, or the server has a new certificate.%3")
-                              .arg(Host, Seen, after);
+                                         "site (it is now %2). Someone may be listening in, or the server has a new certificate.")
+                              .arg(Host, Seen);
         throw failure;
     }
     if (UsePin)  // refused for another reason than its fingerprint: not expected
@@ -202,7 +197,7 @@ bool TlsTrust::Retry(CURLcode code)
             SetVerification(handle);
         return true;
     }
-    failure.Message = QStringLiteral("The certificate of %1 was refused: %2. Its fingerprint is %3.%4").arg(Host, reason, Seen, after);
+    failure.Message = QStringLiteral("The certificate of %1 was refused: %2. Its fingerprint is %3.").arg(Host, reason, Seen);
     throw failure;
 }
 

@@ -46,7 +46,7 @@ private:
     CertificateQuestion Ask;
     QList<CURL*> Handles;
     // What the last refused handshake saw.
-    bool Refused = false, Differs = false, EverPassed = false;
+    bool Refused = false, Differs = false;
     QString Seen;            // its fingerprint
     QStringList Reasons;     // "the certificate has expired", ...
 };

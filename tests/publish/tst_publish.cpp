@@ -4,6 +4,7 @@
 
 #include "publish/Plan.h"
 #include "publish/Publisher.h"
+#include "publish/Site.h"
 #include "support/Certificates.h"
 #include "support/FtpServer.h"
 #include "support/DavServer.h"
@@ -158,6 +159,31 @@ std::function<void(Publisher&, const Progress&)> WhenSendingClip(std::function<v
         }
     };
 }
+
+// A message's last words follow from whether a file had gone out, whatever failed.
+void CheckLastWords(const Result& result, bool filesWentOut)
+{
+    QCOMPARE(result.Message.contains(QLatin1String("nothing was sent"), Qt::CaseInsensitive), !filesWentOut);
+    QVERIFY2(result.Message.endsWith(filesWentOut ? QLatin1String("left as it was.") : QLatin1String(" Nothing was sent.")),
+             qPrintable(result.Message));
+}
+
+// A site that expects its renames to replace, as most FTP and WebDAV servers
+// do, on OpenSSH's SFTP server, which refuses to rename onto a file.
+class ClaimsReplacing : public Site {
+public:
+    explicit ClaimsReplacing(std::unique_ptr<Site> site) : Inner(std::move(site)) {}
+    QList<RemoteEntry> List(const QString& folder) override { return Inner->List(folder); }
+    void Send(const QString& local, const QString& path, const ByteReport& report) override { Inner->Send(local, path, report); }
+    void Rename(const QString& from, const QString& to) override { ++Renames, Inner->Rename(from, to); }
+    bool RenameReplaces() const override { return true; }
+    void Remove(const QString& path) noexcept override { Inner->Remove(path); }
+    QString Address(const QString& path) const override { return Inner->Address(path); }
+    int Renames = 0;
+
+private:
+    std::unique_ptr<Site> Inner;
+};
 
 }  // namespace
 
@@ -340,6 +366,8 @@ private slots:
 
         QVERIFY(!result.Ok);
         QVERIFY2(result.Message.contains(message), qPrintable(result.Message));
+        CheckLastWords(result, fault.endsWith(QLatin1String("stopped")) || fault.endsWith(QLatin1String("cancel")) ||
+                                   fault == QLatin1String("no room") || fault == QLatin1String("read-only"));
         QCOMPARE(result.Cancelled, fault.endsWith(QLatin1String("cancel")));
         // The site as it was: the same files, byte for byte, nothing beside them.
         QCOMPARE(Snapshot(site).keys(), before.keys());
@@ -359,7 +387,7 @@ private slots:
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("message");
-        QTest::newRow("wrong password") << "password" << "did not accept the password for the user publisher; nothing was sent";
+        QTest::newRow("wrong password") << "password" << "did not accept the password for the user publisher. Nothing was sent.";
         QTest::newRow("certificate for another name") << "other name" << "for another name (other.example)";
         QTest::newRow("self-signed, not trusted") << "declined" << "the certificate's issuer is unknown. Its fingerprint is SHA256:";
         QTest::newRow("expired certificate") << "expired" << "the certificate has expired";
@@ -415,6 +443,7 @@ private slots:
 
         QVERIFY(!result.Ok);
         QVERIFY2(result.Message.contains(message), qPrintable(result.Message));
+        CheckLastWords(result, fault == QLatin1String("stopped") || fault == QLatin1String("cancel"));
         QCOMPARE(result.Cancelled, fault == QLatin1String("cancel"));
         QVERIFY(result.TrustedCertificate.isEmpty());
         QVERIFY(!result.Message.contains(server.Password()) && !result.Message.contains(QStringLiteral("sesame")));
@@ -490,6 +519,42 @@ private slots:
         QCOMPARE(asked, 1);
         QCOMPARE(QString::fromUtf8(ReadAll(KnownHosts())), server.KnownHostsLine());
         QCOMPARE(Run(QStringLiteral("ssh-keygen"), {"-F", QStringLiteral("[127.0.0.1]:%1").arg(server.Port), "-f", KnownHosts()}).isEmpty(), false);
+    }
+
+    // A replacing rename refused (here by a real server) falls back to setting
+    // the old file aside; when the new one cannot take its place either, the
+    // old one is back and nothing is left beside it.
+    void placeWhereReplacingIsRefused_data()
+    {
+        QTest::addColumn<bool>("newFileThere");
+        QTest::newRow("the old file steps aside") << true;
+        QTest::newRow("the new file gone, the old one back") << false;
+    }
+
+    void placeWhereReplacingIsRefused()
+    {
+        QFETCH(bool, newFileThere);
+        const QString folder = Temp.filePath(QStringLiteral("site-place-%1").arg(newFileThere));
+        Write(folder + QStringLiteral("/page.html"), "old");
+        if (newFileThere)
+            Write(folder + QLatin1Char('/') + TemporaryName(QStringLiteral("page.html")), "new");
+        Sshd server(Temp.path(), Authorized, Sshd::Normal);
+        Write(KnownHosts(), server.KnownHostsLine().toUtf8());
+        QString error;
+        const std::atomic<bool> stop{false};
+        ClaimsReplacing site(MakeSftpSite(*ParseDestination(server.Url(folder), &error), KeyRequest({}), {}, stop));
+        bool changed = false;
+        bool failed = false;
+        try {
+            PlaceFile(site, TemporaryName(QStringLiteral("page.html")), QStringLiteral("page.html"), true, changed);
+        } catch (const Failure& failure) {
+            failed = true;
+            QVERIFY2(failure.Message.contains(QLatin1String("could not put page.html in place")), qPrintable(failure.Message));
+        }
+        QCOMPARE(failed, !newFileThere);
+        QCOMPARE(changed, newFileThere);
+        QCOMPARE(site.Renames, newFileThere ? 3 : 4);  // refused, aside, in place (or not, and back)
+        QCOMPARE(Snapshot(folder), (QMap<QString, QByteArray>{{"page.html", newFileThere ? "new" : "old"}}));
     }
 
     void destinations_data()
@@ -568,6 +633,9 @@ private slots:
         QCOMPARE(parts->Movie, QStringLiteral("flv_player_640x480.swf"));
         QCOMPARE(parts->ClipFile, QStringLiteral("a&b%.flv"));
         QVERIFY(!ReadPageParts("<param name=\"movie\" value=\"../x.swf\" /> file=flvs\\a.flv"));
+        // A message names the file the user knows, not its hidden stand-in.
+        for (const QString& hidden : {TemporaryName(QStringLiteral("a b.flv")), AsideName(QStringLiteral("a b.flv"))})
+            QCOMPARE(ShownPath(QStringLiteral("flvs/") + hidden), QStringLiteral("flvs/a b.flv"));
     }
 };
 
