@@ -158,6 +158,7 @@ struct HtmlServer::Answer {
     QByteArray Body = "Not Found\n";
     std::unique_ptr<QFile> File;
     bool CloseAfter = false;
+    bool CarriedSecret = false;
 };
 
 HtmlServer::HtmlServer(const QString& folder, QObject* parent) : QObject(parent)
@@ -295,6 +296,8 @@ void HtmlServer::answerWaiting(Connection& connection)
         inbox.remove(0, request.Valid ? after + request.BodyLength : inbox.size());
 
         Answer answer = answerTo(request, connection);
+        if (answer.CarriedSecret)
+            emit SecretReceived();
         const bool head = request.Method == "HEAD";
         const qint64 length = answer.File ? answer.File->size() : answer.Body.size();
         connection.CloseAfter = answer.CloseAfter || !request.KeepAlive;
@@ -347,6 +350,7 @@ HtmlServer::Answer HtmlServer::answerTo(const RequestHead& request, const Connec
                              target[secret.size() + 1] == '/';
     if (!secretFirst || !connection.Socket->peerAddress().isLoopback())
         return answer;
+    answer.CarriedSecret = true;
     const QByteArray path = target.mid(secret.size() + 1);
     if (pages.contains(QString::fromUtf8(path))) {
         answer.Status = 200;

@@ -73,6 +73,10 @@ public:
     // "http://127.0.0.1:PORT/SECRET" followed by path, which starts with '/'.
     QString Url(const QString& path) const;
 
+signals:
+    // A request carried the secret: whoever has the address has come.
+    void SecretReceived();
+
 private:
     struct Connection;
     struct Answer;

@@ -2,6 +2,7 @@
 
 #include "app/PublishWindow.h"
 #include "base/Descriptors.h"
+#include "base/Exceptions.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
 #include "platform/ProgramFolder.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QUrl>
 
 #include <cstdio>
 #include <cstring>
@@ -24,6 +26,17 @@ const char* const IndexPage = R"(<!doctype html>
 <iframe src="SitePage.html" title="Player page" style="border:0;display:block;width:100%;height:100vh"></iframe>
 </body></html>
 )";
+
+// What the browser is handed: it goes on to address at once, by itself or,
+// where refreshing is turned off, by a click.
+QByteArray redirectPage(const QString& address)
+{
+    const QByteArray to = address.toHtmlEscaped().toUtf8();
+    return "<!doctype html>\n<html><head><meta charset=\"utf-8\">"
+           "<meta http-equiv=\"refresh\" content=\"0; url=" + to + "\">"
+           "<title>Ombrix Zudodira: player page</title></head>\n"
+           "<body><p><a href=\"" + to + "\">Open the player page</a></p></body></html>\n";
+}
 
 }  // namespace
 
@@ -41,7 +54,25 @@ TPreviewWindow::~TPreviewWindow() = default;
 
 void TPreviewWindow::Button1Click()
 {
-    Dialogs::ShellOpen(address.toStdString());
+    OpenInBrowser();
+}
+
+void TPreviewWindow::OpenInBrowser()
+{
+    redirect.reset();
+    try {
+        redirect = std::make_unique<Files::TPrivateFile>("preview-", ".html", redirectPage(address).toStdString());
+    } catch (const EInOutError& error) {
+        Dialogs::ShowMessage("The preview cannot hand its address to your browser privately (" +
+                             std::string(error.what()) + "). Copy the address from this window into your browser.");
+        return;
+    }
+    Dialogs::ShellOpen(QUrl::fromLocalFile(QString::fromStdString(redirect->Path())).toString().toStdString());
+}
+
+void TPreviewWindow::BrowserArrived()
+{
+    redirect.reset();
 }
 
 void TPreviewWindow::Button2Click()
@@ -61,6 +92,7 @@ void TPreviewWindow::Button3Click()
 void TPreviewWindow::closeEvent(QCloseEvent* event)
 {
     QWidget::closeEvent(event);
+    redirect.reset();
     emit Closed();
 }
 
@@ -88,8 +120,9 @@ std::unique_ptr<Preview> StartPreview()
     preview->Window = std::make_unique<TPreviewWindow>(address);
     HtmlServer* server = preview->Server.get();
     QObject::connect(preview->Window.get(), &TPreviewWindow::Closed, server, &HtmlServer::Stop);
+    QObject::connect(server, &HtmlServer::SecretReceived, preview->Window.get(), &TPreviewWindow::BrowserArrived);
     preview->Window->show();
-    Dialogs::ShellOpen(address.toStdString());
+    preview->Window->OpenInBrowser();
     return preview;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/HtmlServer.h"
+#include "base/Files.h"
 
 #include <QWidget>
 
@@ -26,6 +27,13 @@ public:
     void Button2Click();  // "Stop"
     void Button3Click();  // "Publish..."
 
+    // Opens the address in the user's browser without putting it on any
+    // command line, where every local user could read the secret: the
+    // browser is given a private page that sends it on to the address.
+    void OpenInBrowser();
+    // The browser has come with the secret: the page that led it is removed.
+    void BrowserArrived();
+
 signals:
     // The window was closed, by "Stop" or its close box: the preview ends.
     void Closed();
@@ -36,6 +44,7 @@ protected:
 private:
     std::unique_ptr<Ui::TPreviewWindow> ui;
     QString address;
+    std::unique_ptr<Files::TPrivateFile> redirect;
     std::unique_ptr<TPublishWindow> publishWindow;
 };
 
@@ -48,8 +57,9 @@ struct Preview {
 };
 
 // Starts the preview of the page in the program folder: serves it, prints
-// the address (which carries the secret) on standard output, shows the window and opens the address in
-// the user's browser; closing the window stops the server. Without a page,
+// the address (which carries the secret) on standard output, shows the
+// window and opens the address in the user's browser (OpenInBrowser);
+// closing the window stops the server. Without a page,
 // or without a port, it tells the user why and gives nothing.
 std::unique_ptr<Preview> StartPreview();
 

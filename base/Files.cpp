@@ -3,7 +3,9 @@
 #include "base/Exceptions.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +18,81 @@ namespace {
     throw EInOutError(what + " \"" + path + "\": " + std::strerror(error), error);
 }
 
+// A folder of ours that no one else may enter or plant anything in.
+bool closedToOthers(const std::string& folder)
+{
+    struct stat status {};
+    return ::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() &&
+           (status.st_mode & 077) == 0;
+}
+
+std::string environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
 }  // namespace
+
+std::string PrivateFolder()
+{
+    if (const std::string runtime = environment("XDG_RUNTIME_DIR"); runtime.starts_with('/') && closedToOthers(runtime))
+        return runtime;
+    std::string cache = environment("XDG_CACHE_HOME");
+    if (!cache.starts_with('/')) {
+        const std::string home = environment("HOME");
+        if (!home.starts_with('/'))
+            throw EInOutError("Cannot find a private folder: HOME is not set", ENOENT);
+        cache = home + "/.cache";
+    }
+    if (::mkdir(cache.c_str(), 0700) != 0 && errno != EEXIST)
+        raise("Cannot create", cache, errno);
+    const std::string folder = cache + "/ombrix-zudodira";
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        raise("Cannot create", folder, errno);
+    // Made earlier, perhaps more open: closed again, unless it is not ours to close.
+    Platform::UniqueFd opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status {};
+    if (!opened.Valid() || ::fstat(opened.Get(), &status) != 0)
+        raise("Cannot open", folder, errno);
+    if (status.st_uid != ::geteuid() || ((status.st_mode & 077) != 0 && ::fchmod(opened.Get(), 0700) != 0))
+        raise("Cannot keep others out of", folder, EPERM);
+    return folder;
+}
+
+TPrivateFile::TPrivateFile(std::string_view prefix, std::string_view suffix, std::string_view content)
+{
+    std::string name = PrivateFolder() + '/';
+    name.append(prefix).append("XXXXXX").append(suffix);
+    std::vector<char> pattern(name.begin(), name.end());
+    pattern.push_back('\0');
+    // O_CREAT | O_EXCL under a new random name, mode 0600.
+    Platform::UniqueFd file(::mkostemps(pattern.data(), int(suffix.size()), O_CLOEXEC));
+    if (!file.Valid())
+        raise("Cannot create", name, errno);
+    path = pattern.data();
+    for (std::size_t written = 0; written < content.size();) {
+        const ssize_t now = ::write(file.Get(), content.data() + written, content.size() - written);
+        if (now < 0 && errno == EINTR)
+            continue;
+        if (now <= 0) {
+            const int error = now < 0 ? errno : EIO;
+            ::unlink(path.c_str());
+            raise("Cannot write to", path, error);
+        }
+        written += std::size_t(now);
+    }
+    if (::close(file.Release()) != 0) {
+        const int error = errno;
+        ::unlink(path.c_str());
+        raise("Cannot close", path, error);
+    }
+}
+
+TPrivateFile::~TPrivateFile()
+{
+    ::unlink(path.c_str());
+}
 
 std::int64_t SizeOfWritableFile(const std::string& path)
 {

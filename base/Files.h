@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace Files {
 
@@ -40,6 +41,32 @@ private:
     std::string path;
     std::string newPath;
     Platform::UniqueFd descriptor;
+};
+
+// A folder that only this user may enter: $XDG_RUNTIME_DIR when it is a
+// folder of ours closed to everyone else (as the desktop makes it, in
+// memory); otherwise "ombrix-zudodira" under $XDG_CACHE_HOME or ~/.cache,
+// made, or made again, mode 0700. Raises EInOutError when there is none.
+std::string PrivateFolder();
+
+// A file only this user may read, for handing something to another program
+// by name when the thing itself must not show on that program's command line
+// (every local user reads those). Mode 0600, in PrivateFolder(), under a
+// fresh random name that is created, never opened: a link planted there
+// cannot stand in for it. Removed when this goes. Raises EInOutError when it
+// cannot be made whole.
+class TPrivateFile {
+public:
+    // The name is prefix, random letters, suffix.
+    TPrivateFile(std::string_view prefix, std::string_view suffix, std::string_view content);
+    ~TPrivateFile();
+    TPrivateFile(const TPrivateFile&) = delete;
+    TPrivateFile& operator=(const TPrivateFile&) = delete;
+
+    const std::string& Path() const { return path; }
+
+private:
+    std::string path;
 };
 
 }  // namespace Files

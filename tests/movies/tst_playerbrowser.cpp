@@ -21,6 +21,7 @@
 #include <QImage>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <memory>
 
@@ -339,16 +340,30 @@ private slots:
             page.write(QByteArray::fromStdString(text));
         }
 
+        // The page it hands the desktop's opener (which has nothing to open
+        // with here) is what the user's browser would open.
+        QVERIFY(program.mkpath("runtime"));
+        QVERIFY(QFile::setPermissions(program.filePath("runtime"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", program.filePath("runtime"));
         QProcess preview;
+        preview.setProcessEnvironment(environment);
         preview.start(program.filePath("ombrix-zudodira"), {"--preview"});
         QVERIFY(browser->WaitUntil([&] { return preview.canReadLine(); }, 30000));
         const QString address = QString::fromUtf8(preview.readLine()).trimmed();
         QVERIFY2(address.startsWith("http://127.0.0.1:"), qPrintable(address));
+        QStringList handed;
+        QVERIFY(browser->WaitUntil(
+            [&] { return !(handed = QDir(program.filePath("runtime")).entryList({"preview-*.html"})).isEmpty(); },
+            30000));
+        const QString opened = QUrl::fromLocalFile(program.filePath("runtime/" + handed[0])).toString();
         const swf::PlayerLayout layout = swf::LayoutPlayer(PlayerSizes[2]);
         try {
             newTab();
-            tab->Open(address);
+            tab->Open(opened);
             const QPoint origin = checkPlayer(2, 0xFF8000, true);
+            QCOMPARE(tab->Evaluate("location.href").toString(), address);
             const int videoX = layout.video.x + layout.video.width / 8;
             const QPoint top = origin + QPoint(videoX, layout.video.y + layout.video.height / 4);
             const QPoint bottom = origin + QPoint(videoX, layout.video.y + 3 * layout.video.height / 4);

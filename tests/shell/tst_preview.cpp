@@ -34,6 +34,7 @@
 #include <ctime>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace TestSupport;
 
@@ -158,6 +159,28 @@ class PreviewTest : public QObject {
         return peers;
     }
 
+    // What the browser was handed last names no secret, only a page that
+    // nobody else may read, in privateFolder; the page leads to the address
+    // and is gone once the browser has come with the secret.
+    void checkRedirect(const QString& privateFolder)
+    {
+        QVERIFY(!dialogs->OpenedAddresses.empty());
+        const QString opened = QString::fromStdString(dialogs->OpenedAddresses.back());
+        const QString file = QUrl(opened).toLocalFile();
+        QVERIFY2(!opened.contains(secret().mid(1)) && QFileInfo(file).path() == privateFolder, qPrintable(opened));
+        struct stat fileStatus {}, folderStatus {};
+        QVERIFY(::lstat(QFile::encodeName(file), &fileStatus) == 0 &&
+                ::lstat(QFile::encodeName(privateFolder), &folderStatus) == 0);
+        QCOMPARE(fileStatus.st_mode & 07777, 0600u);
+        QCOMPARE(folderStatus.st_mode & 07777, 0700u);
+        const QByteArray address = preview->Server->Url("/").toUtf8(), text = ReadFile(file);
+        QVERIFY2(text.contains("http-equiv=\"refresh\" content=\"0; url=" + address + '"') &&
+                     text.contains("<a href=\"" + address + '"'),
+                 text.constData());
+        QCOMPARE(ask(port(), page()).Status, QByteArray("200"));
+        QVERIFY2(WaitFor([&] { return !QFile::exists(file); }, 30000), "the page that leads to the secret stayed");
+    }
+
     void writeFile(const QString& relative, const QByteArray& bytes)
     {
         QFile file(folder->QPath() + relative);
@@ -194,8 +217,13 @@ private slots:
         }
         // Room for the crowd's descriptors beside the server's, in this one process.
         Platform::RaiseDescriptorLimit();
+        // A runtime folder open to others is passed over for one of our own in the cache.
+        qputenv("XDG_RUNTIME_DIR", "/tmp");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(folder->QPath() + "cache"));
         preview = StartPreview();
+        qunsetenv("XDG_RUNTIME_DIR");
         QVERIFY(preview);
+        checkRedirect(folder->QPath() + "cache/ombrix-zudodira");
     }
 
     void cleanupTestCase()
@@ -591,12 +619,16 @@ private slots:
         const QString address = preview->Server->Url("/");
         TPreviewWindow& window = *preview->Window;
         QVERIFY(window.isVisible());
-        QCOMPARE(dialogs->OpenedAddresses, std::vector<std::string>{address.toStdString()});
+        QCOMPARE(dialogs->OpenedAddresses.size(), size_t(1));
         auto* shown = Control<QLabel>(&window, "Label2");
         QCOMPARE(shown->text(), address);
         QVERIFY(shown->textInteractionFlags() & Qt::TextSelectableByMouse);
+        QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        const auto noRuntime = qScopeGuard([] { qunsetenv("XDG_RUNTIME_DIR"); });
         QTest::mouseClick(Control<QPushButton>(&window, "Button1"), Qt::LeftButton);
         QCOMPARE(dialogs->OpenedAddresses.size(), size_t(2));
+        checkRedirect(runtime.path());
         QTest::mouseClick(Control<QPushButton>(&window, "Button2"), Qt::LeftButton);
         QVERIFY(!window.isVisible());
         QCOMPARE(ask(port(), page()).Status, QByteArray("refused"));
