@@ -158,7 +158,7 @@ struct HtmlServer::Answer {
     QByteArray Body = "Not Found\n";
     std::unique_ptr<QFile> File;
     bool CloseAfter = false;
-    bool CarriedSecret = false;
+    bool CarriedSecret = false;  // the landing page was asked for, with the secret
 };
 
 HtmlServer::HtmlServer(const QString& folder, QObject* parent) : QObject(parent)
@@ -350,8 +350,10 @@ HtmlServer::Answer HtmlServer::answerTo(const RequestHead& request, const Connec
                              target[secret.size() + 1] == '/';
     if (!secretFirst || !connection.Socket->peerAddress().isLoopback())
         return answer;
-    answer.CarriedSecret = true;
     const QByteArray path = target.mid(secret.size() + 1);
+    // Only the first page, where the private page leads: a tab still open
+    // from before, fetching a clip, is no sign that a new browser came.
+    answer.CarriedSecret = path == "/";
     if (pages.contains(QString::fromUtf8(path))) {
         answer.Status = 200;
         answer.Type = "text/html; charset=utf-8";

@@ -74,7 +74,8 @@ public:
     QString Url(const QString& path) const;
 
 signals:
-    // A request carried the secret: whoever has the address has come.
+    // The landing page was asked for with the secret: whoever was handed
+    // the address has come.
     void SecretReceived();
 
 private:

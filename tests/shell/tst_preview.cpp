@@ -177,7 +177,9 @@ class PreviewTest : public QObject {
         QVERIFY2(text.contains("http-equiv=\"refresh\" content=\"0; url=" + address + '"') &&
                      text.contains("<a href=\"" + address + '"'),
                  text.constData());
-        QCOMPARE(ask(port(), page()).Status, QByteArray("200"));
+        QCOMPARE(ask(port(), page()).Status, QByteArray("200"));  // an open tab's request is no arrival
+        QVERIFY(QFile::exists(file));
+        QCOMPARE(ask(port(), get(secret() + "/")).Status, QByteArray("200"));
         QVERIFY2(WaitFor([&] { return !QFile::exists(file); }, 30000), "the page that leads to the secret stayed");
     }
 
