@@ -158,7 +158,7 @@ struct HtmlServer::Answer {
     QByteArray Body = "Not Found\n";
     std::unique_ptr<QFile> File;
     bool CloseAfter = false;
-    bool CarriedSecret = false;  // the landing page was asked for, with the secret
+    bool Landing = false;  // the landing page, asked for with the secret
 };
 
 HtmlServer::HtmlServer(const QString& folder, QObject* parent) : QObject(parent)
@@ -296,8 +296,8 @@ void HtmlServer::answerWaiting(Connection& connection)
         inbox.remove(0, request.Valid ? after + request.BodyLength : inbox.size());
 
         Answer answer = answerTo(request, connection);
-        if (answer.CarriedSecret)
-            emit SecretReceived();
+        if (answer.Landing)
+            emit LandingPageAsked();
         const bool head = request.Method == "HEAD";
         const qint64 length = answer.File ? answer.File->size() : answer.Body.size();
         connection.CloseAfter = answer.CloseAfter || !request.KeepAlive;
@@ -353,7 +353,7 @@ HtmlServer::Answer HtmlServer::answerTo(const RequestHead& request, const Connec
     const QByteArray path = target.mid(secret.size() + 1);
     // Only the first page, where the private page leads: a tab still open
     // from before, fetching a clip, is no sign that a new browser came.
-    answer.CarriedSecret = path == "/";
+    answer.Landing = path == "/";
     if (pages.contains(QString::fromUtf8(path))) {
         answer.Status = 200;
         answer.Type = "text/html; charset=utf-8";

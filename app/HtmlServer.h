@@ -76,7 +76,7 @@ public:
 signals:
     // The landing page was asked for with the secret: whoever was handed
     // the address has come.
-    void SecretReceived();
+    void LandingPageAsked();
 
 private:
     struct Connection;

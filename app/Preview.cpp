@@ -120,7 +120,7 @@ std::unique_ptr<Preview> StartPreview()
     preview->Window = std::make_unique<TPreviewWindow>(address);
     HtmlServer* server = preview->Server.get();
     QObject::connect(preview->Window.get(), &TPreviewWindow::Closed, server, &HtmlServer::Stop);
-    QObject::connect(server, &HtmlServer::SecretReceived, preview->Window.get(), &TPreviewWindow::BrowserArrived);
+    QObject::connect(server, &HtmlServer::LandingPageAsked, preview->Window.get(), &TPreviewWindow::BrowserArrived);
     preview->Window->show();
     preview->Window->OpenInBrowser();
     return preview;

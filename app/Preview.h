@@ -31,7 +31,7 @@ public:
     // command line, where every local user could read the secret: the
     // browser is given a private page that sends it on to the address.
     void OpenInBrowser();
-    // The browser has come with the secret: the page that led it is removed.
+    // The browser has come to the landing page: the page that led it is removed.
     void BrowserArrived();
 
 signals:
