@@ -5,6 +5,7 @@
 #include "base/Exceptions.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
+#include "platform/EndSignals.h"
 #include "platform/ProgramFolder.h"
 #include "ui_PreviewWindow.h"
 
@@ -137,12 +138,25 @@ int RunPreview(TApplication& application)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/designs/icon.png")));
     // Room for the browser's connections beside whatever else is open.
     Platform::RaiseDescriptorLimit();
-    const std::unique_ptr<Preview> preview = StartPreview();
-    if (!preview)
-        return 1;
-    // The program keeps running while windows are hidden (see TApplication),
-    // so the preview ends itself.
-    QObject::connect(preview->Window.get(), &TPreviewWindow::Closed, &application, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    return application.exec();
+    // Logging out or closing the terminal ends the preview as its window
+    // does, so the page handed to the browser goes too.
+    int endedBy = 0, status = 0;
+    const TEndSignals endSignals([&endedBy](int signal) {
+        endedBy = signal;
+        QCoreApplication::quit();
+    });
+    {
+        const std::unique_ptr<Preview> preview = StartPreview();
+        if (!preview)
+            return 1;
+        // The program keeps running while windows are hidden (see
+        // TApplication), so the preview ends itself.
+        QObject::connect(preview->Window.get(), &TPreviewWindow::Closed, &application, &QCoreApplication::quit,
+                         Qt::QueuedConnection);
+        if (!endedBy)
+            status = application.exec();
+    }
+    if (endedBy)
+        TEndSignals::EndBySignal(endedBy);
+    return status;
 }

@@ -64,6 +64,7 @@ struct Preview {
 std::unique_ptr<Preview> StartPreview();
 
 // "--preview" on the command line: the preview instead of the wizard, until
-// its window is closed. Returns the process's exit code.
+// its window is closed; TERM, HUP and INT end it the same way. Returns the
+// process's exit code.
 bool IsPreviewCommand(int argc, char* argv[]);
 int RunPreview(TApplication& application);

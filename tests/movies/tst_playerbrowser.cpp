@@ -347,16 +347,30 @@ private slots:
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", program.filePath("runtime"));
+        QStringList handed;
+        auto waitForHandedPage = [&] {
+            return browser->WaitUntil(
+                [&] { return !(handed = QDir(program.filePath("runtime")).entryList({"preview-*.html"})).isEmpty(); },
+                30000);
+        };
+        {
+            // Ended by the desktop before the browser came, it takes the page along.
+            QProcess ended;
+            ended.setProcessEnvironment(environment);
+            ended.start(program.filePath("ombrix-zudodira"), {"--preview"});
+            QVERIFY(waitForHandedPage());
+            ended.terminate();
+            QVERIFY(ended.waitForFinished(30000));
+            QCOMPARE(ended.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(QDir(program.filePath("runtime")).entryList({"preview-*.html"}), QStringList());
+        }
         QProcess preview;
         preview.setProcessEnvironment(environment);
         preview.start(program.filePath("ombrix-zudodira"), {"--preview"});
         QVERIFY(browser->WaitUntil([&] { return preview.canReadLine(); }, 30000));
         const QString address = QString::fromUtf8(preview.readLine()).trimmed();
         QVERIFY2(address.startsWith("http://127.0.0.1:"), qPrintable(address));
-        QStringList handed;
-        QVERIFY(browser->WaitUntil(
-            [&] { return !(handed = QDir(program.filePath("runtime")).entryList({"preview-*.html"})).isEmpty(); },
-            30000));
+        QVERIFY(waitForHandedPage());
         const QString opened = QUrl::fromLocalFile(program.filePath("runtime/" + handed[0])).toString();
         const swf::PlayerLayout layout = swf::LayoutPlayer(PlayerSizes[2]);
         try {
