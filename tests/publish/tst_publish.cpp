@@ -277,6 +277,7 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("message");
         QTest::newRow("wrong key") << "wrong key" << "did not accept the key";
+        QTest::newRow("key with a passphrase") << "passphrase" << "protected by a passphrase";
         QTest::newRow("connection refused") << "refused" << "refused the connection";
         QTest::newRow("host key changed") << "changed" << "has changed";
         QTest::newRow("unknown key declined") << "declined" << "was not trusted";
@@ -340,6 +341,10 @@ private slots:
             midway = whenSendingClip([&davServer](Publisher&) { davServer->Crash(); });
         } else if (fault == QLatin1String("wrong key")) {
             request.KeyFile = OtherKey;
+        } else if (fault == QLatin1String("passphrase")) {
+            request.KeyFile = Temp.filePath(QStringLiteral("locked_key"));
+            QVERIFY(QFile::copy(UserKey, request.KeyFile));
+            Run(QStringLiteral("ssh-keygen"), {"-q", "-p", "-P", "", "-N", "sesame", "-f", request.KeyFile});
         } else if (fault == QLatin1String("refused")) {
             request.Destination = QStringLiteral("sftp://127.0.0.1:%1%2").arg(FreePort()).arg(folder);
         } else if (fault == QLatin1String("changed")) {
