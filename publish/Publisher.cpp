@@ -133,32 +133,37 @@ protected:
         try {
             Outcome = Publish();
         } catch (const Failure& failure) {
-            Outcome.Ok = false;
-            Outcome.Cancelled = failure.Cancelled;
-            // Only here is it known whether a file went out and whether one
-            // took its place: the sites word what failed, never what it left.
-            // Placing is not cut short, so a cancel once a file is in place
-            // stopped the check on the web.
-            if (failure.Cancelled && SiteChanged)
-                Outcome.Message = QStringLiteral("The check on the web was cancelled; the new files are already on the site.");
-            else if (failure.Cancelled)
-                Outcome.Message = QStringLiteral("Publishing was cancelled; the site was left as it was.");
-            else if (SiteChanged)
-                Outcome.Message = failure.Message + QStringLiteral(" Some files on the site may already be new; please publish again.");
-            else if (FilesOut)
-                Outcome.Message = failure.Message + QStringLiteral(" The site was left as it was.");
-            else
-                Outcome.Message = failure.Message + QStringLiteral(" Nothing was sent.");
+            Failed(failure.Message, failure.Cancelled);
         } catch (const std::exception& error) {
-            Outcome = Result{false, false, QStringLiteral("Publishing failed: %1").arg(QString::fromLocal8Bit(error.what())), {}, {}};
+            Failed(QStringLiteral("Publishing failed: %1.").arg(QString::fromLocal8Bit(error.what())), false);
         } catch (...) {
-            Outcome = Result{false, false, QStringLiteral("Publishing failed."), {}, {}};
+            Failed(QStringLiteral("Publishing failed."), false);
         }
         // Trusted even if the publish failed later: the user need not be asked again.
         Outcome.TrustedCertificate = Trusted;
     }
 
 private:
+    // Only here is it known whether a file went out and whether one took its
+    // place: the sites word what failed, never what it left. Placing is not
+    // cut short, so a cancel once a file is in place stopped the check on the
+    // web.
+    void Failed(const QString& what, bool cancelled)
+    {
+        Outcome.Ok = false;
+        Outcome.Cancelled = cancelled;
+        if (cancelled && SiteChanged)
+            Outcome.Message = QStringLiteral("The check on the web was cancelled; the new files are already on the site.");
+        else if (cancelled)
+            Outcome.Message = QStringLiteral("Publishing was cancelled; the site was left as it was.");
+        else if (SiteChanged)
+            Outcome.Message = what + QStringLiteral(" Some files on the site may already be new; please publish again.");
+        else if (FilesOut)
+            Outcome.Message = what + QStringLiteral(" The site was left as it was.");
+        else
+            Outcome.Message = what + QStringLiteral(" Nothing was sent.");
+    }
+
     Result Publish()
     {
         QString error;
