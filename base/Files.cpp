@@ -26,6 +26,21 @@ bool closedToOthers(const std::string& folder)
            (status.st_mode & 077) == 0;
 }
 
+// Writes all of data; 0, or the error that stopped it.
+int writeFully(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : EIO;
+        data += written;
+        size -= std::size_t(written);
+    }
+    return 0;
+}
+
 std::string environment(const char* name)
 {
     const char* value = std::getenv(name);
@@ -71,16 +86,9 @@ TPrivateFile::TPrivateFile(std::string_view prefix, std::string_view suffix, std
     if (!file.Valid())
         raise("Cannot create", name, errno);
     path = pattern.data();
-    for (std::size_t written = 0; written < content.size();) {
-        const ssize_t now = ::write(file.Get(), content.data() + written, content.size() - written);
-        if (now < 0 && errno == EINTR)
-            continue;
-        if (now <= 0) {
-            const int error = now < 0 ? errno : EIO;
-            ::unlink(path.c_str());
-            raise("Cannot write to", path, error);
-        }
-        written += std::size_t(now);
+    if (const int error = writeFully(file.Get(), content.data(), content.size()); error != 0) {
+        ::unlink(path.c_str());
+        raise("Cannot write to", path, error);
     }
     if (::close(file.Release()) != 0) {
         const int error = errno;
@@ -182,17 +190,9 @@ void TTextFile::writeAll(const char* data, std::size_t size)
 {
     if (!descriptor.Valid())
         raise("Cannot write to", path, EBADF);
-    while (size > 0) {
-        const ssize_t written = ::write(descriptor.Get(), data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            discard();
-            raise("Cannot write to", path, error);
-        }
-        data += written;
-        size -= std::size_t(written);
+    if (const int error = writeFully(descriptor.Get(), data, size); error != 0) {
+        discard();
+        raise("Cannot write to", path, error);
     }
 }
 
